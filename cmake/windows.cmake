@@ -1,0 +1,16 @@
+# Windows targets: HOLVSVC.EXE, console subsystem, system DLLs only.
+target_compile_definitions(holvhost PUBLIC _WIN32_WINNT=0x0600 WINVER=0x0600)
+if(MSVC)
+    target_compile_options(holvhost PUBLIC /W4)
+else()
+    target_compile_options(holvhost PUBLIC -Wall -Wextra -Os)
+endif()
+
+add_executable(holvsvc service/main.cpp)
+set_target_properties(holvsvc PROPERTIES OUTPUT_NAME HOLVSVC SUFFIX .EXE)
+target_link_libraries(holvsvc PRIVATE holvhost advapi32 user32 kernel32)
+if(NOT MSVC)
+    # The compiler's own runtime goes inside the executable; only system DLLs
+    # are imported.
+    target_link_options(holvsvc PRIVATE -static -static-libgcc -static-libstdc++ -s)
+endif()

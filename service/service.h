@@ -1,0 +1,50 @@
+// The service host: process entry, ServiceMain, the control handler and the
+// status record they share.
+#pragma once
+
+#include "../support/platform.h"
+
+#include <atomic>
+#include <stddef.h>
+
+// The one status record. Its values before ServiceMain runs: own process,
+// state 0, stop accepted, no exit codes, check point 0, wait hint 120000.
+extern SERVICE_STATUS ServiceStatus;
+extern SERVICE_STATUS_HANDLE StatusHandle;
+
+// Set by a stop or shutdown request and when supervision ends; never reset.
+extern std::atomic<DWORD> StopRequested;
+
+enum {
+    CommandLineSize = 80,
+    WaitHintMs = 120000,
+    AcceptStopAndShutdown = SERVICE_ACCEPT_STOP | SERVICE_ACCEPT_SHUTDOWN,
+};
+
+// The process entry: moves to the executable's directory and runs the
+// dispatcher until the service has stopped.
+int HostMain(int argc, char** argv);
+
+void WINAPI ServiceMain(DWORD argc, LPSTR* argv);
+void WINAPI ServiceCtrlHandler(DWORD control);
+
+// Reads the installed status of `name`; only its type is used.
+bool QueryServiceType(const char* name, SERVICE_STATUS* status);
+
+// Every change to the status record and every report goes through these, so
+// the handler's thread and ServiceMain's never touch the record at once.
+void SetServiceState(DWORD state);
+void SetStartPending(DWORD installedType);
+void SetStoppedWithError(DWORD error);
+void SetStatusHandle(SERVICE_STATUS_HANDLE handle);
+// Sends the whole record as it stands; the one caller of SetServiceStatus.
+BOOL ReportStatus();
+
+// Drive and directory of argv[0] ("C:\DIR\" for C:\DIR\PROG.EXE; empty when
+// it holds none).
+void ExecutableDirectory(const char* argv0, char* out, size_t size);
+
+// The worker's command line from the launch settings. False, leaving `out`
+// empty, when it would not fit CommandLineSize.
+bool BuildCommandLine(char (&out)[CommandLineSize], const char* program, const char* iniPath,
+                      bool interactive);

@@ -1,0 +1,185 @@
+// ServiceMain: start pending, start the worker, supervise it once a second,
+// stop it through the shutdown event, report stopped.
+#include "service.h"
+
+#include "../launch/launch.h"
+#include "../support/log.h"
+#include "shutdown_event.h"
+
+#include <stdio.h>
+#include <string.h>
+
+enum {
+    OpenAttempts = 30,
+    OpenPauseMs = 100,
+    CheckPauseMs = 1000,
+};
+
+bool QueryServiceType(const char* name, SERVICE_STATUS* status)
+{
+    SC_HANDLE manager = OpenSCManagerA(NULL, NULL, GENERIC_READ);
+    if (!manager)
+        return false;
+    SC_HANDLE service = OpenServiceA(manager, name, SERVICE_QUERY_STATUS);
+    if (!service) {
+        DWORD error = GetLastError();
+        CloseServiceHandle(manager);
+        SetLastError(error);
+        return false;
+    }
+    BOOL ok = QueryServiceStatus(service, status);
+    // The failing call's error must survive the closing of the handles.
+    DWORD error = GetLastError();
+    CloseServiceHandle(service);
+    CloseServiceHandle(manager);
+    SetLastError(error);
+    return ok != FALSE;
+}
+
+bool BuildCommandLine(char (&out)[CommandLineSize], const char* program, const char* iniPath,
+                      bool interactive)
+{
+    memset(out, 0, sizeof out);
+    // A path with blanks is quoted, or the platform would split it and might
+    // run another program (C:\Program.exe for C:\Program Files\...).
+    bool quote = strpbrk(program, " \t") != NULL;
+    size_t needed = strlen(program) + (quote ? 2 : 0) + 1 + strlen(iniPath) + (interactive ? 0 : 3);
+    if (needed >= sizeof out)
+        return false;
+    snprintf(out, sizeof out, quote ? "\"%s\" %s" : "%s %s", program, iniPath);
+    if (!interactive)
+        lstrcatA(out, " -c");
+    return true;
+}
+
+// Early failures still report stopped, so the dispatcher returns and the
+// process ends instead of waiting for ever.
+static void StopEarly(DWORD error)
+{
+    LogMessage("Service stopped");
+    SetStoppedWithError(error);
+    ReportStatus();
+}
+
+// Waits for the worker's handle: 30 attempts, 100 ms apart.
+static HANDLE OpenWorker(DWORD processId)
+{
+    for (int attempt = 0; attempt < OpenAttempts; attempt++) {
+        Sleep(OpenPauseMs);
+        HANDLE process = OpenProcess(PROCESS_QUERY_INFORMATION, FALSE, processId);
+        if (process)
+            return process;
+    }
+    Sleep(OpenPauseMs);
+    return NULL;
+}
+
+static bool WorkerRunning(HANDLE process)
+{
+    DWORD code = 0;
+    return GetExitCodeProcess(process, &code) && code == STILL_ACTIVE;
+}
+
+// Running until the worker ends or a stop is requested; then, on a stop,
+// signal the event and wait, with no time limit, until the worker has ended.
+static void SuperviseWorker(HANDLE process, HANDLE shutdownEvent)
+{
+    SetServiceState(SERVICE_RUNNING);
+    ReportStatus();
+    for (;;) {
+        Sleep(CheckPauseMs);
+        if (StopRequested || !WorkerRunning(process))
+            break;
+        ReportStatus();
+    }
+    if (StopRequested) {
+        SetServiceState(SERVICE_STOP_PENDING);
+        ReportStatus();
+        if (shutdownEvent)
+            SetEvent(shutdownEvent);
+        for (;;) {
+            Sleep(CheckPauseMs);
+            if (!WorkerRunning(process))
+                break;
+            ReportStatus();
+        }
+    } else {
+        LogMessage("Service exited");
+    }
+    StopRequested = 1;
+}
+
+void WINAPI ServiceMain(DWORD argc, LPSTR* argv)
+{
+    const char* name = (argc > 0 && argv && argv[0]) ? argv[0] : "";
+    LogMessage("Starting service %s", name);
+
+    SERVICE_STATUS_HANDLE handle = RegisterServiceCtrlHandlerA(name, ServiceCtrlHandler);
+    if (!handle) {
+        LogMessage("Service start failed error=%X", (unsigned)GetLastError());
+        LogMessage("Service stopped");
+        return;
+    }
+    SetStatusHandle(handle);
+
+    SERVICE_STATUS installed = {};
+    if (!QueryServiceType(name, &installed)) {
+        DWORD error = GetLastError();
+        LogMessage("GetServiceStatus failed error=%d", (int)error);
+        StopEarly(error);
+        return;
+    }
+
+    SetStartPending(installed.dwServiceType);
+    if (!ReportStatus()) {
+        DWORD error = GetLastError();
+        LogMessage("SetServiceStatus failed error=%d", (int)error);
+        StopEarly(error);
+        return;
+    }
+
+    STARTUPINFOA startup;
+    GetStartupInfoA(&startup);
+    HANDLE shutdownEvent = OpenShutdownEvent();
+    SetEnvironmentVariableA("HOLVService", name);
+    PrepareLaunch(name);
+
+    // The type field is written only by this thread (the handler changes the state).
+    bool interactive = (ServiceStatus.dwServiceType & SERVICE_INTERACTIVE_PROCESS) != 0;
+    char commandLine[CommandLineSize];
+    bool fits = BuildCommandLine(commandLine, ProgramPath, IniPath, interactive);
+    LogMessage("Service starting %s using inifile %s", ProgramPath, IniPath);
+
+    PROCESS_INFORMATION worker = {};
+    BOOL started = FALSE;
+    if (fits) {
+        started = CreateProcessA(NULL, commandLine, NULL, NULL, FALSE, 0, NULL, NULL, &startup, &worker);
+    } else {
+        // Too long for the command line: refused whole rather than cut.
+        SetLastError(ERROR_FILENAME_EXCED_RANGE);
+    }
+
+    HANDLE process = NULL;
+    if (!started) {
+        LogMessage("%s not started! error=%d", ProgramPath, (int)GetLastError());
+        StopRequested = 1;
+    } else {
+        // The start's own process and thread handles stay open, unused, until
+        // the host process ends.
+        process = OpenWorker(worker.dwProcessId);
+    }
+
+    if (process)
+        SuperviseWorker(process, shutdownEvent);
+
+    if (!StopRequested)
+        LogMessage("Could not get process handle to service, error=%d", (int)GetLastError());
+
+    // The stopped report comes last: once the service manager sees it, the
+    // process may end at once.
+    SetServiceState(SERVICE_STOPPED);
+    if (shutdownEvent)
+        CloseHandle(shutdownEvent);
+    LogMessage("Service stopped");
+    ReportStatus();
+}

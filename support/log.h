@@ -1,0 +1,20 @@
+// HOLV32.LOG, the host's only output.
+#pragma once
+
+#include <stddef.h>
+#include <time.h>
+
+#if defined(__GNUC__)
+#define LOG_FORMAT_CHECK __attribute__((format(printf, 1, 2)))
+#else
+#define LOG_FORMAT_CHECK
+#endif
+
+enum { LogMessageSize = 256, LogStampSize = 32 };
+
+// Appends one record: CR LF, "dd/mm HH:MM:SS ", the message (cut at 255
+// characters). A log that cannot be opened costs the message, nothing else.
+void LogMessage(const char* format, ...) LOG_FORMAT_CHECK;
+
+// The bytes of one record for the given local time; returns their count.
+size_t FormatLogRecord(char* out, size_t size, const struct tm* when, const char* message);

@@ -1,0 +1,174 @@
+// Win32 names, types and constants that the host uses, for builds without
+// Windows. support/platform_sim.cpp implements them as a deterministic
+// simulation; support/sim_control.h is how tests drive it.
+#pragma once
+
+#include <cstdint>
+
+#define WINAPI
+#define CALLBACK
+
+typedef uint32_t DWORD;
+typedef int BOOL;
+typedef unsigned char BYTE;
+typedef uint16_t WORD;
+typedef long LONG;
+typedef char CHAR;
+typedef char* LPSTR;
+typedef const char* LPCSTR;
+typedef void* LPVOID;
+typedef void* HANDLE;
+typedef DWORD* LPDWORD;
+typedef BYTE* LPBYTE;
+typedef struct SimServiceHandle* SC_HANDLE;
+typedef struct SimStatusHandle* SERVICE_STATUS_HANDLE;
+
+#define TRUE 1
+#define FALSE 0
+#define MAX_PATH 260
+#define INVALID_HANDLE_VALUE ((HANDLE)(intptr_t)-1)
+#define INVALID_FILE_ATTRIBUTES ((DWORD)-1)
+#define FILE_ATTRIBUTE_DIRECTORY 0x10
+#define FILE_ATTRIBUTE_NORMAL 0x80
+
+#define ERROR_SUCCESS 0
+#define ERROR_FILE_NOT_FOUND 2
+#define ERROR_PATH_NOT_FOUND 3
+#define ERROR_ACCESS_DENIED 5
+#define ERROR_INVALID_HANDLE 6
+#define ERROR_SHARING_VIOLATION 32
+#define ERROR_INVALID_PARAMETER 87
+#define ERROR_FILENAME_EXCED_RANGE 206
+#define ERROR_FAILED_SERVICE_CONTROLLER_CONNECT 1063
+#define ERROR_SERVICE_DOES_NOT_EXIST 1060
+#define ERROR_BUFFER_OVERFLOW 111
+
+#define SERVICE_WIN32_OWN_PROCESS 0x10
+#define SERVICE_INTERACTIVE_PROCESS 0x100
+#define SERVICE_STOPPED 1
+#define SERVICE_START_PENDING 2
+#define SERVICE_STOP_PENDING 3
+#define SERVICE_RUNNING 4
+#define SERVICE_CONTROL_STOP 1
+#define SERVICE_CONTROL_INTERROGATE 4
+#define SERVICE_CONTROL_SHUTDOWN 5
+#define SERVICE_ACCEPT_STOP 1
+#define SERVICE_ACCEPT_SHUTDOWN 4
+#define SERVICE_QUERY_STATUS 4
+#define GENERIC_READ 0x80000000u
+#define PROCESS_QUERY_INFORMATION 0x400
+#define STILL_ACTIVE 259
+#define EVENT_ALL_ACCESS 0x1F0003
+
+typedef struct _SERVICE_STATUS {
+    DWORD dwServiceType;
+    DWORD dwCurrentState;
+    DWORD dwControlsAccepted;
+    DWORD dwWin32ExitCode;
+    DWORD dwServiceSpecificExitCode;
+    DWORD dwCheckPoint;
+    DWORD dwWaitHint;
+} SERVICE_STATUS, *LPSERVICE_STATUS;
+
+typedef void(WINAPI* LPSERVICE_MAIN_FUNCTIONA)(DWORD, LPSTR*);
+typedef void(WINAPI* LPHANDLER_FUNCTION)(DWORD);
+
+typedef struct _SERVICE_TABLE_ENTRYA {
+    LPSTR lpServiceName;
+    LPSERVICE_MAIN_FUNCTIONA lpServiceProc;
+} SERVICE_TABLE_ENTRYA;
+
+typedef struct _SECURITY_ATTRIBUTES {
+    DWORD nLength;
+    LPVOID lpSecurityDescriptor;
+    BOOL bInheritHandle;
+} SECURITY_ATTRIBUTES, *LPSECURITY_ATTRIBUTES;
+
+typedef struct _STARTUPINFOA {
+    DWORD cb;
+    LPSTR lpReserved;
+    LPSTR lpDesktop;
+    LPSTR lpTitle;
+    DWORD dwX, dwY, dwXSize, dwYSize, dwXCountChars, dwYCountChars;
+    DWORD dwFillAttribute;
+    DWORD dwFlags;
+    WORD wShowWindow;
+    WORD cbReserved2;
+    LPBYTE lpReserved2;
+    HANDLE hStdInput, hStdOutput, hStdError;
+} STARTUPINFOA, *LPSTARTUPINFOA;
+
+typedef struct _PROCESS_INFORMATION {
+    HANDLE hProcess;
+    HANDLE hThread;
+    DWORD dwProcessId;
+    DWORD dwThreadId;
+} PROCESS_INFORMATION, *LPPROCESS_INFORMATION;
+
+typedef struct _FILETIME {
+    DWORD dwLowDateTime;
+    DWORD dwHighDateTime;
+} FILETIME;
+
+typedef struct _WIN32_FIND_DATAA {
+    DWORD dwFileAttributes;
+    FILETIME ftCreationTime;
+    FILETIME ftLastAccessTime;
+    FILETIME ftLastWriteTime;
+    DWORD nFileSizeHigh;
+    DWORD nFileSizeLow;
+    DWORD dwReserved0;
+    DWORD dwReserved1;
+    CHAR cFileName[MAX_PATH];
+    CHAR cAlternateFileName[14];
+} WIN32_FIND_DATAA, *LPWIN32_FIND_DATAA;
+
+typedef struct _SRWLOCK {
+    void* Ptr;
+} SRWLOCK;
+#define SRWLOCK_INIT {0}
+
+// Service control manager
+BOOL WINAPI StartServiceCtrlDispatcherA(const SERVICE_TABLE_ENTRYA* table);
+SERVICE_STATUS_HANDLE WINAPI RegisterServiceCtrlHandlerA(LPCSTR name, LPHANDLER_FUNCTION handler);
+BOOL WINAPI SetServiceStatus(SERVICE_STATUS_HANDLE handle, LPSERVICE_STATUS status);
+SC_HANDLE WINAPI OpenSCManagerA(LPCSTR machine, LPCSTR database, DWORD access);
+SC_HANDLE WINAPI OpenServiceA(SC_HANDLE manager, LPCSTR name, DWORD access);
+BOOL WINAPI QueryServiceStatus(SC_HANDLE service, LPSERVICE_STATUS status);
+BOOL WINAPI CloseServiceHandle(SC_HANDLE handle);
+
+// Processes and environment
+void WINAPI GetStartupInfoA(LPSTARTUPINFOA info);
+BOOL WINAPI SetEnvironmentVariableA(LPCSTR name, LPCSTR value);
+DWORD WINAPI GetEnvironmentVariableA(LPCSTR name, LPSTR buffer, DWORD size);
+LPSTR WINAPI lstrcatA(LPSTR target, LPCSTR text);
+BOOL WINAPI CreateProcessA(LPCSTR application, LPSTR commandLine, LPSECURITY_ATTRIBUTES processAttributes,
+                           LPSECURITY_ATTRIBUTES threadAttributes, BOOL inheritHandles, DWORD flags,
+                           LPVOID environment, LPCSTR directory, LPSTARTUPINFOA startup,
+                           LPPROCESS_INFORMATION info);
+HANDLE WINAPI OpenProcess(DWORD access, BOOL inherit, DWORD processId);
+BOOL WINAPI GetExitCodeProcess(HANDLE process, LPDWORD exitCode);
+void WINAPI Sleep(DWORD milliseconds);
+DWORD WINAPI GetLastError(void);
+void WINAPI SetLastError(DWORD code);
+
+// Named events
+DWORD WINAPI GetCurrentDirectoryA(DWORD size, LPSTR buffer);
+BOOL WINAPI SetCurrentDirectoryA(LPCSTR path);
+int wsprintfA(LPSTR buffer, LPCSTR format, ...);
+HANDLE WINAPI OpenEventA(DWORD access, BOOL inherit, LPCSTR name);
+HANDLE WINAPI CreateEventA(LPSECURITY_ATTRIBUTES attributes, BOOL manualReset, BOOL initialState, LPCSTR name);
+BOOL WINAPI SetEvent(HANDLE event);
+BOOL WINAPI CloseHandle(HANDLE handle);
+
+// Files and machine
+DWORD WINAPI GetFileAttributesA(LPCSTR path);
+BOOL WINAPI GetComputerNameA(LPSTR buffer, LPDWORD size);
+HANDLE WINAPI FindFirstFileA(LPCSTR path, LPWIN32_FIND_DATAA data);
+BOOL WINAPI FindClose(HANDLE search);
+LONG WINAPI CompareFileTime(const FILETIME* first, const FILETIME* second);
+BOOL WINAPI CopyFileA(LPCSTR source, LPCSTR target, BOOL failIfExists);
+
+// The status record's lock
+void WINAPI AcquireSRWLockExclusive(SRWLOCK* lock);
+void WINAPI ReleaseSRWLockExclusive(SRWLOCK* lock);

@@ -1,0 +1,127 @@
+// Driving the simulated platform from tests: the script of one run (service
+// manager, worker, files, machine) and everything the host did during it.
+#pragma once
+
+#include "platform_sim.h"
+
+#include <cstdint>
+#include <map>
+#include <string>
+#include <utility>
+#include <vector>
+
+namespace sim {
+
+struct WorkerScript {
+    enum Kind { ExitAfterEvent, ExitAt, NeverExit };
+    Kind kind = ExitAfterEvent;
+    uint64_t ms = 500;      // ExitAfterEvent: delay after the event; ExitAt: virtual time
+    DWORD exitCode = 0;
+    uint64_t killAtMs = 0;  // killed from outside at this virtual time (0: never)
+};
+
+struct Script {
+    bool underServiceManager = true;
+    std::string serviceName = "QuenraService";
+    std::vector<std::string> extraArguments;  // ServiceMain's argv after the name
+    DWORD installedType = SERVICE_WIN32_OWN_PROCESS;
+
+    // Error codes injected into the service manager (0: the call works).
+    DWORD failRegister = 0, failOpenManager = 0, failOpenService = 0, failQuery = 0, failFirstReport = 0;
+
+    // Control codes delivered to the handler at virtual times. One due at 0 is
+    // delivered at the first call after the handler's registration.
+    std::vector<std::pair<uint64_t, DWORD>> controls;
+
+    // Processes: the program named first on the command line must exist as a
+    // file (as given, or with ".exe"), unless requireProgramFile is off.
+    bool requireProgramFile = true;
+    DWORD failCreateProcess = 0;
+    WorkerScript worker;
+    int openProcessFailures = 0;
+    DWORD openProcessError = ERROR_INVALID_PARAMETER;
+
+    // Events
+    DWORD failOpenEvent = 0;  // forces OpenEventA to fail even for an existing event
+    DWORD failCreateEvent = 0;
+
+    // The working directory as GetCurrentDirectoryA reports it.
+    bool scriptedDirectory = false;
+    std::string directoryText;
+    DWORD failDirectory = 0;
+
+    std::string computerName = "SIMHOST";
+    DWORD failComputerName = 0;
+
+    std::map<std::string, DWORD> copyFailures;  // CopyFileA target as passed -> error
+
+    uint64_t timeLimitMs = 3600 * 1000;  // past it every worker is killed
+};
+
+struct Call {
+    uint64_t ms;
+    bool mainThread;
+    std::string name;
+    std::string args;
+};
+
+struct Report {
+    uint64_t ms;
+    bool mainThread;
+    bool succeeded;
+    SERVICE_STATUS status;
+};
+
+struct ProcessStart {
+    uint64_t ms;
+    bool nullApplication;
+    std::string commandLine;
+    bool nullProcessAttributes, nullThreadAttributes;
+    BOOL inheritHandles;
+    DWORD flags;
+    bool ownEnvironment;           // environment pointer was null
+    std::map<std::string, std::string> environment;
+    bool ownDirectory;             // directory pointer was null
+    std::string directory;         // the working directory it was started in
+    std::string eventName;         // the name the worker derives from that directory
+    STARTUPINFOA startup;
+    DWORD processId;
+};
+
+struct Event {
+    bool signaled = false;
+    uint64_t firstSetMs = 0;
+    int setCount = 0;
+    int handles = 0;
+};
+
+// Fresh platform: default script, clock at 0, no records, no events.
+void Reset();
+Script& script();
+
+uint64_t now();
+const std::vector<Call>& calls();
+std::vector<std::string> callNames();  // names only, in order
+const std::vector<Report>& reports();
+const std::vector<ProcessStart>& starts();
+const std::map<std::string, Event>& events();
+std::string environment(const std::string& name);  // "" when unset
+
+// Another process holds an event of this name.
+void HoldEvent(const std::string& name, bool signaled);
+
+// Creation time that the file search reports for a path (as FILETIME ticks).
+void SetCreationTime(const std::string& path, uint64_t ticks);
+
+// What happened around the dispatcher.
+bool dispatcherReturned();
+bool stoppedReported();
+bool timeLimitHit();
+int openServiceHandles();
+std::vector<std::string> callsAfterStopped();  // host calls made after the stopped report
+DWORD workerExitTime(DWORD processId);          // virtual ms, or 0 while running
+
+// The name a worker derives from a directory text (an independent oracle).
+std::string EventNameFor(const std::string& directoryText);
+
+}  // namespace sim
