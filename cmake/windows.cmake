@@ -14,3 +14,11 @@ if(NOT MSVC)
     # are imported.
     target_link_options(holvsvc PRIVATE -static -static-libgcc -static-libstdc++ -s)
 endif()
+
+# The example worker and the control tool, built beside HOLVSVC.EXE.
+add_subdirectory(examples/worker)
+add_subdirectory(tools)
+
+# Checks of the built programs: the PE headers, and scenarios under Wine.
+enable_testing()
+add_subdirectory(tests/wine)
