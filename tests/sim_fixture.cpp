@@ -2,6 +2,7 @@
 #include "sim_fixture.h"
 
 #include "launch/launch.h"
+#include "launch/launch_steps.h"
 #include "service/service.h"
 
 #include <cstring>
@@ -20,6 +21,11 @@ void ResetHostRecords()
     StopRequested = 0;
     memset(IniPath, 0, sizeof IniPath);
     ProgramPath = nullptr;
+    memset(IniText, 0, sizeof IniText);
+    IniTextLength = 0;
+    IniCursor = 0;
+    memset(IniTokens, 0, sizeof IniTokens);
+    IniTokenCount = 0;
 }
 
 void HostTest::SetUp()
@@ -32,6 +38,9 @@ void HostTest::SetUp()
     ResetHostRecords();
     WriteFile("HOLVSVC.EXE", "host");
     WriteFile("HOLV32IP.EXE", "worker");
+    // An installed service has its default INI file; without it the start logs
+    // that the file cannot be opened.
+    WriteFile("HOLV32.INI", "");
 }
 
 void HostTest::TearDown()
