@@ -174,7 +174,8 @@ void Deliver(State& s, std::unique_lock<std::mutex>& lock, DWORD control)
 // each one's time. Only ServiceMain's thread delivers.
 void DeliverDue(State& s, std::unique_lock<std::mutex>& lock, uint64_t until)
 {
-    if (std::this_thread::get_id() == s.mainThread)
+    // Controls wait for the handler's registration, as at a real manager.
+    if (std::this_thread::get_id() == s.mainThread || !s.handler)
         return;
     while (s.nextControl < s.script.controls.size() && s.script.controls[s.nextControl].first <= until) {
         auto [at, code] = s.script.controls[s.nextControl++];
@@ -575,7 +576,7 @@ BOOL WINAPI GetExitCodeProcess(HANDLE process, LPDWORD exitCode)
     auto lock = Enter("GetExitCodeProcess", "");
     State& s = S();
     Handle* h = Find(s, process);
-    if (!h || h->kind != Kind::Process)
+    if (!h || h->kind != Kind::Process || s.timeLimitHit)
         return Fail(ERROR_INVALID_HANDLE);
     for (const Process& p : s.processes)
         if (p.pid == h->pid) {
@@ -593,13 +594,10 @@ void WINAPI Sleep(DWORD milliseconds)
     uint64_t until = s.now + milliseconds;
     DeliverDue(s, lock, until);
     s.now = until;
-    if (s.now >= s.script.timeLimitMs && !s.timeLimitHit) {
-        // Ends a run whose worker would never end: every worker is killed.
+    // Past the time limit no worker's exit code can be read any more, which
+    // ends any wait of the host's.
+    if (s.now >= s.script.timeLimitMs)
         s.timeLimitHit = true;
-        for (Process& p : s.processes)
-            if (ExitCodeAt(s, p) == STILL_ACTIVE)
-                p.script.killAtMs = s.now;
-    }
 }
 
 DWORD WINAPI GetLastError(void) { return LastError; }

@@ -55,7 +55,7 @@ struct Script {
 
     std::map<std::string, DWORD> copyFailures;  // CopyFileA target as passed -> error
 
-    uint64_t timeLimitMs = 3600 * 1000;  // past it every worker is killed
+    uint64_t timeLimitMs = 3600 * 1000;  // past it no worker's exit code can be read
 };
 
 struct Call {

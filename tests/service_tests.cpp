@@ -4,14 +4,523 @@
 
 #include "service/service.h"
 
-using Lines = std::vector<std::string>;
+#include <algorithm>
+#include <cstring>
+#include <filesystem>
+#include <thread>
 
-TEST_F(HostTest, NormalStartAndStop)
+using Lines = std::vector<std::string>;
+using States = std::vector<DWORD>;
+
+namespace {
+
+struct Seen {
+    uint64_t ms;
+    DWORD state;
+    bool mainThread;
+};
+
+std::vector<Seen> Timeline()
+{
+    std::vector<Seen> seen;
+    for (const sim::Report& r : sim::reports())
+        seen.push_back({r.ms, r.status.dwCurrentState, r.mainThread});
+    return seen;
+}
+
+bool operator==(const Seen& a, const Seen& b)
+{
+    return a.ms == b.ms && a.state == b.state && a.mainThread == b.mainThread;
+}
+
+std::ostream& operator<<(std::ostream& os, const Seen& s)
+{
+    return os << "{" << s.ms << "ms " << s.state << (s.mainThread ? " main" : "") << "}";
+}
+
+int Count(const std::vector<std::string>& names, const std::string& name)
+{
+    return (int)std::count(names.begin(), names.end(), name);
+}
+
+// The default situation: an empty HOLV32.INI beside the host and the worker.
+class ServiceTest : public HostTest {
+protected:
+    void SetUp() override
+    {
+        HostTest::SetUp();
+        WriteFile("HOLV32.INI", "");
+    }
+};
+
+}  // namespace
+
+TEST_F(ServiceTest, NormalStartAndStopReportsEachStateAtItsTime)
 {
     sim::script().controls = {{5000, SERVICE_CONTROL_STOP}};
     EXPECT_EQ(RunHost(), 0);
+
+    EXPECT_EQ(Timeline(), (std::vector<Seen>{{0, 2, false},
+                                             {100, 4, false},
+                                             {1100, 4, false},
+                                             {2100, 4, false},
+                                             {3100, 4, false},
+                                             {4100, 4, false},
+                                             {5000, 3, true},
+                                             {5100, 3, false},
+                                             {6100, 1, false}}));
+    for (const sim::Report& r : sim::reports()) {
+        EXPECT_TRUE(r.succeeded);
+        EXPECT_EQ(r.status.dwServiceType, 0x10u);
+        EXPECT_EQ(r.status.dwControlsAccepted, 5u);
+        EXPECT_EQ(r.status.dwWin32ExitCode, 0u);
+        EXPECT_EQ(r.status.dwServiceSpecificExitCode, 0u);
+        EXPECT_EQ(r.status.dwCheckPoint, 0u);
+        EXPECT_EQ(r.status.dwWaitHint, 120000u);
+    }
     EXPECT_EQ(LogMessages(), (Lines{"Starting service QuenraService",
                                     "Service starting HOLV32IP.EXE using inifile HOLV32.INI",
                                     "Service stop request received", "Service stopped"}));
-    EXPECT_EQ(ReportedStates(), (std::vector<DWORD>{2, 4, 4, 4, 4, 4, 3, 3, 1}));
+
+    ASSERT_EQ(sim::starts().size(), 1u);
+    const sim::ProcessStart& start = sim::starts()[0];
+    EXPECT_EQ(start.commandLine, "HOLV32IP.EXE HOLV32.INI -c");
+    EXPECT_TRUE(start.nullApplication);
+    EXPECT_TRUE(start.nullProcessAttributes && start.nullThreadAttributes);
+    EXPECT_FALSE(start.inheritHandles);
+    EXPECT_EQ(start.flags, 0u);
+    EXPECT_TRUE(start.ownEnvironment && start.ownDirectory);
+    EXPECT_EQ(start.environment.at("HOLVService"), "QuenraService");
+    EXPECT_EQ(start.directory, dir);
+    EXPECT_EQ(start.startup.cb, sizeof(STARTUPINFOA));
+    EXPECT_STREQ(start.startup.lpDesktop, "WinSta0\\Default");
+
+    // The event the worker derives from its directory is the one signalled, once.
+    ASSERT_EQ(sim::events().count(start.eventName), 1u);
+    const sim::Event& event = sim::events().at(start.eventName);
+    EXPECT_EQ(event.setCount, 1);
+    EXPECT_EQ(event.firstSetMs, 5100u);
+    EXPECT_EQ(event.handles, 0) << "the host closes its event handle";
+    EXPECT_EQ(sim::workerExitTime(start.processId), 5600u);
+    EXPECT_EQ(sim::openServiceHandles(), 0);
+    EXPECT_TRUE(sim::dispatcherReturned());
+}
+
+TEST_F(ServiceTest, ProcessEntryMovesToTheExecutablesDirectoryAndServesSixNames)
+{
+    std::filesystem::create_directory("elsewhere");
+    std::filesystem::current_path("elsewhere");
+    sim::script().controls = {{1000, SERVICE_CONTROL_STOP}};
+    RunHost();
+    EXPECT_EQ(std::filesystem::current_path().string(), dir);
+    EXPECT_EQ(sim::calls().front().name, "SetCurrentDirectoryA");
+    EXPECT_EQ(sim::calls().front().args, "\"" + dir + "/\"");
+    EXPECT_EQ(sim::calls()[1].args,
+              "QuenraClient,QuenraService,KORVIService,KORVIClient,PlunwickService,PlunwickClient");
+    EXPECT_FALSE(LogBytes().empty());
+}
+
+TEST_F(ServiceTest, EveryTableNameRunsTheSameService)
+{
+    for (const char* name :
+         {"QuenraClient", "QuenraService", "KORVIService", "KORVIClient", "PlunwickService", "PlunwickClient"}) {
+        SCOPED_TRACE(name);
+        sim::Reset();
+        ResetHostRecords();
+        std::filesystem::remove("HOLV32.LOG");
+        sim::script().serviceName = name;
+        sim::script().controls = {{1000, SERVICE_CONTROL_SHUTDOWN}};
+        RunHost();
+        EXPECT_EQ(LogMessages().front(), std::string("Starting service ") + name);
+        EXPECT_EQ(sim::environment("HOLVService"), name);
+        EXPECT_EQ(ReportedStates().back(), (DWORD)SERVICE_STOPPED);
+    }
+}
+
+TEST_F(ServiceTest, CommandLineFollowsTheInstalledType)
+{
+    struct Case {
+        DWORD installed;
+        DWORD reportedType;
+        const char* commandLine;
+    } cases[] = {
+        {0x10, 0x10, "HOLV32IP.EXE HOLV32.INI -c"},
+        {0x110, 0x110, "HOLV32IP.EXE HOLV32.INI"},
+        // Only the interactive bit is taken from the installed type.
+        {0x120, 0x110, "HOLV32IP.EXE HOLV32.INI"},
+        {0x20, 0x10, "HOLV32IP.EXE HOLV32.INI -c"},
+    };
+    for (const Case& c : cases) {
+        SCOPED_TRACE(c.installed);
+        sim::Reset();
+        ResetHostRecords();
+        sim::script().installedType = c.installed;
+        sim::script().controls = {{1000, SERVICE_CONTROL_STOP}};
+        RunHost();
+        ASSERT_EQ(sim::starts().size(), 1u);
+        EXPECT_EQ(sim::starts()[0].commandLine, c.commandLine);
+        for (const sim::Report& r : sim::reports())
+            EXPECT_EQ(r.status.dwServiceType, c.reportedType);
+    }
+}
+
+TEST_F(ServiceTest, BuildCommandLineQuotesBlanksAndRefusesWhatDoesNotFit)
+{
+    std::string p66(66, 'p');  // 66 + " HOLV32.INI" = 77; with " -c", 80
+    struct Case {
+        std::string program;
+        const char* ini;
+        bool interactive;
+        bool fits;
+        std::string expected;
+    } cases[] = {
+        {"HOLV32IP.EXE", "HOLV32.INI", false, true, "HOLV32IP.EXE HOLV32.INI -c"},
+        {"C:\\Program Files\\W.EXE", "A.ini", false, true, "\"C:\\Program Files\\W.EXE\" A.ini -c"},
+        {"C:\\Tab\there\\W.EXE", "A.ini", true, true, "\"C:\\Tab\there\\W.EXE\" A.ini"},
+        {"", "HOLV32.INI", true, true, " HOLV32.INI"},
+        {p66, "HOLV32.INI", true, true, p66 + " HOLV32.INI"},
+        {p66, "HOLV32.INI", false, false, ""},
+        {std::string(68, 'p'), "HOLV32.INI", true, true, std::string(68, 'p') + " HOLV32.INI"},
+        {std::string(69, 'p'), "HOLV32.INI", true, false, ""},
+        {std::string(64, ' '), "HOLV32.INI", true, true, "\"" + std::string(64, ' ') + "\" HOLV32.INI"},
+        {std::string(67, ' '), "HOLV32.INI", true, false, ""},
+        {std::string(253, 'x'), std::string(63, 'i').c_str(), false, false, ""},
+    };
+    for (const Case& c : cases) {
+        SCOPED_TRACE(c.program);
+        char out[CommandLineSize];
+        memset(out, 'Z', sizeof out);
+        EXPECT_EQ(BuildCommandLine(out, c.program.c_str(), c.ini, c.interactive), c.fits);
+        EXPECT_EQ(std::string(out), c.expected);
+    }
+}
+
+TEST_F(ServiceTest, StopDuringTheStartStillStartsTheWorkerThenStopsIt)
+{
+    struct Case {
+        uint64_t at;
+        States states;
+        std::vector<uint64_t> times;
+        Lines log;
+    } cases[] = {
+        // Before the first report: answered with state 3, then start pending again.
+        {0,
+         {3, 2, 4, 3, 1},
+         {0, 0, 100, 1100, 2100},
+         {"Starting service QuenraService", "Service stop request received",
+          "Service starting HOLV32IP.EXE using inifile HOLV32.INI", "Service stopped"}},
+        // While the worker's handle is being opened.
+        {50,
+         {2, 3, 4, 3, 1},
+         {0, 50, 100, 1100, 2100},
+         {"Starting service QuenraService", "Service starting HOLV32IP.EXE using inifile HOLV32.INI",
+          "Service stop request received", "Service stopped"}},
+    };
+    for (const Case& c : cases) {
+        SCOPED_TRACE(c.at);
+        sim::Reset();
+        ResetHostRecords();
+        std::filesystem::remove("HOLV32.LOG");
+        sim::script().controls = {{c.at, SERVICE_CONTROL_STOP}};
+        RunHost();
+        EXPECT_EQ(ReportedStates(), c.states);
+        std::vector<uint64_t> times;
+        for (const sim::Report& r : sim::reports())
+            times.push_back(r.ms);
+        EXPECT_EQ(times, c.times);
+        EXPECT_EQ(sim::starts().size(), 1u);
+        EXPECT_EQ(LogMessages(), c.log);
+        EXPECT_EQ(sim::events().begin()->second.setCount, 1);
+    }
+}
+
+TEST_F(ServiceTest, StopBeforeTheFirstReportIsAnsweredFromTheRecordAsItStood)
+{
+    sim::script().controls = {{0, SERVICE_CONTROL_INTERROGATE}, {0, SERVICE_CONTROL_STOP}};
+    RunHost();
+    ASSERT_GE(sim::reports().size(), 3u);
+    // Interrogate before the first report: state 0, only stop accepted.
+    EXPECT_EQ(sim::reports()[0].status.dwCurrentState, 0u);
+    EXPECT_EQ(sim::reports()[0].status.dwControlsAccepted, 1u);
+    EXPECT_TRUE(sim::reports()[0].mainThread);
+    EXPECT_EQ(sim::reports()[1].status.dwCurrentState, 3u);
+    EXPECT_EQ(sim::reports()[2].status.dwCurrentState, 2u);
+    EXPECT_EQ(ReportedStates().back(), (DWORD)SERVICE_STOPPED);
+    EXPECT_EQ(sim::events().begin()->second.setCount, 1);
+}
+
+TEST_F(ServiceTest, WorkerThatEndsByItselfStopsTheServiceWithoutTheEvent)
+{
+    struct Case {
+        DWORD exitCode;
+    } cases[] = {{0}, {3}, {0xC0000005}};
+    for (const Case& c : cases) {
+        SCOPED_TRACE(c.exitCode);
+        sim::Reset();
+        ResetHostRecords();
+        std::filesystem::remove("HOLV32.LOG");
+        sim::script().worker = {sim::WorkerScript::ExitAt, 2500, c.exitCode};
+        RunHost();
+        EXPECT_EQ(Timeline(), (std::vector<Seen>{{0, 2, false}, {100, 4, false}, {1100, 4, false},
+                                                 {2100, 4, false}, {3100, 1, false}}));
+        // The worker's own code is not passed on.
+        EXPECT_EQ(sim::reports().back().status.dwWin32ExitCode, 0u);
+        EXPECT_EQ(LogMessages(), (Lines{"Starting service QuenraService",
+                                        "Service starting HOLV32IP.EXE using inifile HOLV32.INI",
+                                        "Service exited", "Service stopped"}));
+        EXPECT_EQ(Count(sim::callNames(), "SetEvent"), 0);
+        EXPECT_EQ(sim::starts().size(), 1u) << "never restarted";
+    }
+}
+
+TEST_F(ServiceTest, ExitCode259CannotBeToldFromARunningWorker)
+{
+    sim::script().worker = {sim::WorkerScript::ExitAt, 1500, STILL_ACTIVE};
+    sim::script().controls = {{10000, SERVICE_CONTROL_STOP}};
+    sim::script().timeLimitMs = 20000;
+    RunHost();
+    States states = ReportedStates();
+    EXPECT_EQ(std::count(states.begin(), states.end(), 4), 10);  // 100 ms, then 1.1 s to 9.1 s
+    // The handler, ServiceMain, then a wait each second until the time limit.
+    EXPECT_EQ(std::count(states.begin(), states.end(), 3), 2 + 9);
+    EXPECT_TRUE(sim::timeLimitHit());
+    EXPECT_EQ(states.back(), (DWORD)SERVICE_STOPPED);
+}
+
+TEST_F(ServiceTest, WorkerThatNeverEndsKeepsStopPendingOnceASecond)
+{
+    sim::script().worker.kind = sim::WorkerScript::NeverExit;
+    sim::script().worker.killAtMs = 1000 + 600000 + 50;  // killed from outside after ten minutes
+    sim::script().controls = {{1000, SERVICE_CONTROL_STOP}};
+    RunHost();
+    std::vector<Seen> seen = Timeline();
+    // start pending, running, stop pending from the handler and from ServiceMain...
+    ASSERT_GE(seen.size(), 5u);
+    EXPECT_EQ(seen[2], (Seen{1000, 3, true}));
+    EXPECT_EQ(seen[3], (Seen{1100, 3, false}));
+    // ...then once a second until the worker is gone.
+    size_t waits = 0;
+    for (size_t i = 4; i + 1 < seen.size(); i++, waits++) {
+        EXPECT_EQ(seen[i].state, 3u);
+        EXPECT_EQ(seen[i].ms, 1100 + 1000 * (i - 3));
+    }
+    EXPECT_EQ(waits, 599u);
+    EXPECT_EQ(seen.back(), (Seen{601100, 1, false}));
+    EXPECT_FALSE(sim::timeLimitHit());
+}
+
+TEST_F(ServiceTest, WorkerThatCannotStartGoesFromStartPendingToStopped)
+{
+    struct Case {
+        const char* what;
+        DWORD injected;
+        bool removeWorker;
+        DWORD error;
+    } cases[] = {
+        {"missing program", 0, true, ERROR_FILE_NOT_FOUND},
+        {"refused", ERROR_ACCESS_DENIED, false, ERROR_ACCESS_DENIED},
+    };
+    for (const Case& c : cases) {
+        SCOPED_TRACE(c.what);
+        sim::Reset();
+        ResetHostRecords();
+        std::filesystem::remove("HOLV32.LOG");
+        if (c.removeWorker)
+            std::filesystem::remove("HOLV32IP.EXE");
+        sim::script().failCreateProcess = c.injected;
+        RunHost();
+        EXPECT_EQ(ReportedStates(), (States{2, 1}));
+        EXPECT_EQ(LogMessages(), (Lines{"Starting service QuenraService",
+                                        "Service starting HOLV32IP.EXE using inifile HOLV32.INI",
+                                        "HOLV32IP.EXE not started! error=" + std::to_string(c.error),
+                                        "Service stopped"}));
+        EXPECT_EQ(Count(sim::callNames(), "OpenProcess"), 0);
+        EXPECT_EQ(Count(sim::callNames(), "SetEvent"), 0);
+        EXPECT_EQ(Count(sim::callNames(), "CloseHandle"), 1) << "the event is still closed";
+        EXPECT_TRUE(sim::dispatcherReturned());
+        WriteFile("HOLV32IP.EXE", "worker");
+    }
+}
+
+TEST_F(ServiceTest, WorkerHandleAttempts)
+{
+    struct Case {
+        int failures;
+        uint64_t stopAt;  // 0: no stop
+        States states;
+        Lines tail;
+    } cases[] = {
+        // The 30th attempt still counts.
+        {29, 3050, {2, 4, 3, 3, 1}, {"Service stop request received", "Service stopped"}},
+        {30, 0, {2, 1}, {"Could not get process handle to service, error=87", "Service stopped"}},
+        // A stop that came meanwhile: no complaint, and the worker is left running.
+        {30, 1500, {2, 3, 1}, {"Service stop request received", "Service stopped"}},
+    };
+    for (const Case& c : cases) {
+        SCOPED_TRACE(c.failures);
+        sim::Reset();
+        ResetHostRecords();
+        std::filesystem::remove("HOLV32.LOG");
+        sim::script().openProcessFailures = c.failures;
+        if (c.stopAt)
+            sim::script().controls = {{c.stopAt, SERVICE_CONTROL_STOP}};
+        RunHost();
+        EXPECT_EQ(ReportedStates(), c.states);
+        Lines log = LogMessages();
+        ASSERT_GE(log.size(), 2u);
+        EXPECT_EQ(Lines(log.end() - 2, log.end()), c.tail);
+        EXPECT_EQ(Count(sim::callNames(), "OpenProcess"), std::min(c.failures + 1, 30));
+        if (c.failures == 30) {
+            EXPECT_EQ(Count(sim::callNames(), "SetEvent"), 0);
+            // 30 pauses before the attempts and one after the last.
+            EXPECT_EQ(sim::reports().back().ms, 3100u);
+        }
+    }
+}
+
+TEST_F(ServiceTest, EarlyFailuresLogTheirErrorAndStillReportStopped)
+{
+    struct Case {
+        const char* what;
+        DWORD sim::Script::*field;
+        DWORD error;
+        std::string message;
+        bool reportsStopped;
+    } cases[] = {
+        {"registration", &sim::Script::failRegister, 0x42A, "Service start failed error=42A", false},
+        {"manager", &sim::Script::failOpenManager, ERROR_ACCESS_DENIED, "GetServiceStatus failed error=5", true},
+        {"service", &sim::Script::failOpenService, 1060, "GetServiceStatus failed error=1060", true},
+        {"query", &sim::Script::failQuery, ERROR_INVALID_HANDLE, "GetServiceStatus failed error=6", true},
+        {"first report", &sim::Script::failFirstReport, 87, "SetServiceStatus failed error=87", true},
+    };
+    for (const Case& c : cases) {
+        SCOPED_TRACE(c.what);
+        sim::Reset();
+        ResetHostRecords();
+        std::filesystem::remove("HOLV32.LOG");
+        sim::script().*c.field = c.error;
+        RunHost();
+        EXPECT_EQ(LogMessages(), (Lines{"Starting service QuenraService", c.message, "Service stopped"}));
+        EXPECT_EQ(sim::starts().size(), 0u);
+        EXPECT_EQ(sim::openServiceHandles(), 0);
+        EXPECT_EQ(sim::stoppedReported(), c.reportsStopped);
+        EXPECT_EQ(sim::dispatcherReturned(), c.reportsStopped);
+        if (c.reportsStopped) {
+            EXPECT_EQ(sim::reports().back().status.dwCurrentState, (DWORD)SERVICE_STOPPED);
+            EXPECT_EQ(sim::reports().back().status.dwWin32ExitCode, c.error);
+            EXPECT_TRUE(sim::callsAfterStopped().empty());
+        }
+    }
+}
+
+TEST_F(ServiceTest, OtherControlsAreAnsweredWithTheRecordUnchanged)
+{
+    sim::script().controls = {{1500, SERVICE_CONTROL_INTERROGATE},
+                              {1600, 128},
+                              {1700, 200},
+                              {2500, SERVICE_CONTROL_STOP},
+                              {2600, SERVICE_CONTROL_INTERROGATE}};
+    RunHost();
+    EXPECT_EQ(Timeline(), (std::vector<Seen>{{0, 2, false},
+                                             {100, 4, false},
+                                             {1100, 4, false},
+                                             {1500, 4, true},
+                                             {1600, 4, true},
+                                             {1700, 4, true},
+                                             {2100, 4, false},
+                                             {2500, 3, true},
+                                             {2600, 3, true},
+                                             {3100, 3, false},
+                                             {4100, 1, false}}));
+    EXPECT_EQ(LogMessages(),
+              (Lines{"Starting service QuenraService", "Service starting HOLV32IP.EXE using inifile HOLV32.INI",
+                     "Service request 128 received", "Service request 200 received",
+                     "Service stop request received", "Service stopped"}));
+}
+
+TEST_F(ServiceTest, StoppedIsTheLastThingTheServiceDoes)
+{
+    sim::script().controls = {{1000, SERVICE_CONTROL_STOP}};
+    RunHost();
+    std::vector<std::string> names = sim::callNames();
+    ASSERT_FALSE(names.empty());
+    EXPECT_EQ(names.back(), "SetServiceStatus");
+    EXPECT_TRUE(sim::callsAfterStopped().empty());
+    EXPECT_EQ(LogMessages().back(), "Service stopped");
+}
+
+TEST_F(ServiceTest, OutsideAServiceManagerTheDispatcherFailureIsLogged)
+{
+    sim::script().underServiceManager = false;
+    EXPECT_NE(RunHost(), 0);
+    EXPECT_EQ(LogMessages(), (Lines{"Failed to start Service Control Dispatcher, reason=1063"}));
+    EXPECT_TRUE(sim::reports().empty());
+}
+
+TEST_F(ServiceTest, MissingShutdownEventIsNoErrorButTheWorkerHearsNothing)
+{
+    sim::script().failCreateEvent = ERROR_ACCESS_DENIED;
+    sim::script().controls = {{1000, SERVICE_CONTROL_STOP}};
+    sim::script().worker.killAtMs = 8000;
+    RunHost();
+    EXPECT_EQ(Count(sim::callNames(), "SetEvent"), 0);
+    EXPECT_EQ(Count(sim::callNames(), "CloseHandle"), 0);
+    EXPECT_EQ(sim::reports().back().ms, 8100u);
+    EXPECT_EQ(ReportedStates().back(), (DWORD)SERVICE_STOPPED);
+}
+
+TEST_F(ServiceTest, AnEventHeldByAnotherProcessIsSharedInItsState)
+{
+    std::string name = sim::EventNameFor(dir);
+    sim::HoldEvent(name, true);  // left signalled by an earlier run
+    RunHost();
+    // The worker sees the old signal at once and ends; nothing was stopped.
+    EXPECT_EQ(Count(sim::callNames(), "CreateEventA"), 0);
+    EXPECT_EQ(LogMessages()[2], "Service exited");
+    EXPECT_EQ(sim::events().at(name).handles, 1);
+}
+
+TEST_F(ServiceTest, UnwritableLogCostsTheMessagesOnly)
+{
+    // A directory in the log's place cannot be opened as a file.
+    std::filesystem::create_directory("HOLV32.LOG");
+    sim::script().controls = {{2000, SERVICE_CONTROL_STOP}};
+    RunHost();
+    EXPECT_EQ(ReportedStates(), (States{2, 4, 4, 3, 3, 1}));
+    EXPECT_TRUE(std::filesystem::is_directory("HOLV32.LOG"));
+}
+
+TEST_F(ServiceTest, ExecutableDirectoryKeepsDriveAndDirectory)
+{
+    struct Case {
+        const char* argv0;
+        const char* expected;
+    } cases[] = {
+        {"C:\\DIR\\PROG.EXE", "C:\\DIR\\"},
+        {"C:\\PROG.EXE", "C:\\"},
+        {"C:PROG.EXE", "C:"},
+        {"PROG.EXE", ""},
+        {"", ""},
+        {"\\\\server\\share\\svc\\HOLVSVC.EXE", "\\\\server\\share\\svc\\"},
+        {"D:/mixed\\dirs/X.EXE", "D:/mixed\\dirs/"},
+        {"C:\\Program Files\\Holv\\HOLVSVC.EXE", "C:\\Program Files\\Holv\\"},
+    };
+    for (const Case& c : cases) {
+        char out[MAX_PATH];
+        ExecutableDirectory(c.argv0, out, sizeof out);
+        EXPECT_STREQ(out, c.expected) << c.argv0;
+    }
+    // A directory too long for the buffer is left alone, not cut to another one.
+    std::string deep = "C:\\" + std::string(300, 'd') + "\\X.EXE";
+    char out[MAX_PATH];
+    ExecutableDirectory(deep.c_str(), out, sizeof out);
+    EXPECT_STREQ(out, "");
+}
+
+TEST_F(ServiceTest, ArgumentZeroWithoutADirectoryLeavesTheWorkingDirectory)
+{
+    sim::script().underServiceManager = false;
+    RunHostAs("HOLVSVC.EXE");
+    EXPECT_EQ(Count(sim::callNames(), "SetCurrentDirectoryA"), 0);
+    EXPECT_EQ(LogMessages(), (Lines{"Failed to start Service Control Dispatcher, reason=1063"}));
 }

@@ -1,0 +1,155 @@
+// The log record's bytes and the shutdown event's name.
+#include "sim_fixture.h"
+
+#include "service/event_name.h"
+#include "service/shutdown_event.h"
+#include "support/log.h"
+
+#include <cstring>
+#include <thread>
+
+namespace {
+
+std::string Record(const struct tm& when, const std::string& message)
+{
+    char out[2 + LogStampSize + LogMessageSize];
+    size_t n = FormatLogRecord(out, sizeof out, &when, message.c_str());
+    return std::string(out, n);
+}
+
+struct tm At(int day, int month, int hour, int minute, int second)
+{
+    struct tm t = {};
+    t.tm_mday = day;
+    t.tm_mon = month - 1;
+    t.tm_year = 126;
+    t.tm_hour = hour;
+    t.tm_min = minute;
+    t.tm_sec = second;
+    return t;
+}
+
+}  // namespace
+
+TEST(LogRecord, BytesAreLineEndStampMessage)
+{
+    struct Case {
+        struct tm when;
+        const char* message;
+        const char* bytes;
+    } cases[] = {
+        {At(7, 3, 9, 5, 3), "Service stopped", "\r\n07/03 09:05:03 Service stopped"},
+        {At(31, 12, 23, 59, 59), "x", "\r\n31/12 23:59:59 x"},
+        {At(1, 1, 0, 0, 0), "", "\r\n01/01 00:00:00 "},
+        // 24-hour form in the afternoon, whatever the locale's own would be.
+        {At(15, 8, 13, 7, 0), "Service exited", "\r\n15/08 13:07:00 Service exited"},
+    };
+    for (const Case& c : cases)
+        EXPECT_EQ(Record(c.when, c.message), c.bytes);
+}
+
+TEST_F(HostTest, LogFileBeginsWithALineEndAndEndsWithoutOne)
+{
+    LogMessage("first %d", 1);
+    LogMessage("second %s", "two");
+    std::string bytes = LogBytes();
+    ASSERT_EQ(bytes.size(), 2 * (2 + 15) + strlen("first 1") + strlen("second two"));
+    EXPECT_EQ(bytes.substr(0, 2), "\r\n");
+    EXPECT_EQ(bytes.back(), 'o');
+    EXPECT_EQ(LogMessages(), (std::vector<std::string>{"first 1", "second two"}));
+}
+
+TEST_F(HostTest, LongMessagesAreCutAt255Characters)
+{
+    std::string path(253, 'p');
+    LogMessage("%s not started! error=%d", path.c_str(), 2);
+    std::vector<std::string> messages = LogMessages();
+    ASSERT_EQ(messages.size(), 1u);
+    EXPECT_EQ(messages[0].size(), 255u);
+    EXPECT_EQ(messages[0], (path + " not started! error=2").substr(0, 255));
+}
+
+TEST_F(HostTest, RecordsOfTwoThreadsNeverInterleave)
+{
+    const int perThread = 400;
+    auto writer = [](char letter) {
+        std::string text(200, letter);
+        for (int i = 0; i < perThread; i++)
+            LogMessage("%s", text.c_str());
+    };
+    std::thread a(writer, 'a'), b(writer, 'b');
+    a.join();
+    b.join();
+    std::vector<std::string> messages = LogMessages();
+    ASSERT_EQ(messages.size(), 2u * perThread);
+    for (const std::string& m : messages)
+        EXPECT_TRUE(m == std::string(200, 'a') || m == std::string(200, 'b')) << m;
+}
+
+TEST_F(HostTest, ShutdownEventNameHashesTheDirectoryText)
+{
+    struct Case {
+        std::string directory;
+        std::string name;
+    } cases[] = {
+        {"C:\\", "HOLVSVCE_SHUTDOWN:6044227"},
+        {"C:\\SVC", "HOLVSVCE_SHUTDOWN:1398569237"},
+        {"", "HOLVSVCE_SHUTDOWN:0"},
+        // 4k characters hash k words: "ABCD" is the word 0x44434241.
+        {"ABCD", "HOLVSVCE_SHUTDOWN:1145258561"},
+        {"ABCDABCD", "HOLVSVCE_SHUTDOWN:0"},
+        // 4k+1 hashes k+1 words, the last padded with zeros.
+        {"ABCDE", "HOLVSVCE_SHUTDOWN:1145258500"},
+        // Case and a trailing separator make another name.
+        {"c:\\svc", sim::EventNameFor("c:\\svc")},
+        {"C:\\SVC\\", sim::EventNameFor("C:\\SVC\\")},
+        {std::string(259, 'x'), sim::EventNameFor(std::string(259, 'x'))},
+    };
+    for (const Case& c : cases) {
+        SCOPED_TRACE(c.directory);
+        sim::script().scriptedDirectory = true;
+        sim::script().directoryText = c.directory;
+        char name[EventNameSize];
+        ShutdownEventName(name);
+        EXPECT_EQ(std::string(name), c.name);
+    }
+    EXPECT_NE(sim::EventNameFor("c:\\svc"), sim::EventNameFor("C:\\SVC"));
+}
+
+TEST_F(HostTest, ShutdownEventNameNeverReadsPastItsBuffer)
+{
+    // The platform reports the size it would need and writes nothing: the
+    // hash covers the zero-filled buffer and stops at its end.
+    sim::script().scriptedDirectory = true;
+    sim::script().directoryText = std::string(400, 'y');
+    char name[EventNameSize];
+    ShutdownEventName(name);
+    EXPECT_STREQ(name, "HOLVSVCE_SHUTDOWN:0");
+
+    char full[DirectoryBufferSize];
+    memset(full, 'z', sizeof full);
+    EXPECT_EQ(DirectoryHash(full, 100000), DirectoryHash(full, DirectoryBufferSize));
+    EXPECT_EQ(DirectoryHash(full, 0), 0u);
+
+    sim::script().failDirectory = ERROR_ACCESS_DENIED;
+    ShutdownEventName(name);
+    EXPECT_STREQ(name, "HOLVSVCE_SHUTDOWN:0");
+}
+
+TEST_F(HostTest, OpenShutdownEventOpensBeforeItCreates)
+{
+    std::string name = sim::EventNameFor(dir);
+    HANDLE created = OpenShutdownEvent();
+    ASSERT_NE(created, nullptr);
+    std::vector<std::string> names = sim::callNames();
+    EXPECT_EQ(names, (std::vector<std::string>{"GetCurrentDirectoryA", "wsprintfA", "OpenEventA", "CreateEventA"}));
+    EXPECT_EQ(sim::calls()[2].args, "0x1f0003,0,\"" + name + "\"");
+    EXPECT_EQ(sim::calls()[3].args, "null,1,0,\"" + name + "\"");
+    EXPECT_FALSE(sim::events().at(name).signaled);
+
+    // A second service in the same directory shares it.
+    HANDLE opened = OpenShutdownEvent();
+    ASSERT_NE(opened, nullptr);
+    EXPECT_EQ(sim::callNames().back(), "OpenEventA");
+    EXPECT_EQ(sim::events().at(name).handles, 2);
+}
