@@ -170,7 +170,8 @@ static int Watch(const char* name, DWORD seconds)
         DWORD elapsed = GetTickCount() - begin;
         if (status.dwCurrentState != last) {
             last = status.dwCurrentState;
-            printf("%7.2f %s\n", elapsed / 1000.0, StateName(last));
+            printf("%7.2f %s exit=%lu\n", elapsed / 1000.0, StateName(last),
+                   (unsigned long)status.dwWin32ExitCode);
             fflush(stdout);
         }
         if (last != SERVICE_STOPPED)

@@ -129,7 +129,9 @@ install_host()
     local path="C:\\$dir\\HOLVSVC.EXE"
     case "$dir" in *" "*) path="\"$path\"" ;; esac
     if [ "$mode" = interactive ]; then
-        wine_run sc create "$name" binPath= "$path" type= interact type= own
+        # In this order: Wine's sc sets the type at "own" and adds the bit at
+        # "interact", so the other order would lose the bit.
+        wine_run sc create "$name" binPath= "$path" type= own type= interact
     else
         wine_run sc create "$name" binPath= "$path" type= own
     fi
