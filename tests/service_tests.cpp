@@ -524,3 +524,48 @@ TEST_F(ServiceTest, ArgumentZeroWithoutADirectoryLeavesTheWorkingDirectory)
     EXPECT_EQ(Count(sim::callNames(), "SetCurrentDirectoryA"), 0);
     EXPECT_EQ(LogMessages(), (Lines{"Failed to start Service Control Dispatcher, reason=1063"}));
 }
+
+TEST_F(ServiceTest, ProgramPathFromTheIniFileGoesIntoTheCommandLineWhole)
+{
+    std::filesystem::create_directories("Program Files/Holv");
+    WriteFile("Program Files/Holv/W.EXE", "worker");
+    struct Case {
+        std::string ini;
+        std::string commandLine;  // empty: refused as too long
+        std::string program;
+    } cases[] = {
+        {"-e\"Program Files\\Holv\\W.EXE\"", "\"Program Files\\Holv\\W.EXE\" HOLV32.INI -c",
+         "Program Files\\Holv\\W.EXE"},
+        // 66 characters: with " HOLV32.INI -c" one too many for the 79 the line holds.
+        {"-e" + std::string(62, 'w') + ".EXE", "", std::string(62, 'w') + ".EXE"},
+        {"-e" + std::string(61, 'w') + ".EXE", std::string(61, 'w') + ".EXE HOLV32.INI -c",
+         std::string(61, 'w') + ".EXE"},
+    };
+    for (const Case& c : cases) {
+        SCOPED_TRACE(c.ini);
+        sim::Reset();
+        ResetHostRecords();
+        std::filesystem::remove("HOLV32.LOG");
+        sim::script().requireProgramFile = false;
+        sim::script().controls = {{1000, SERVICE_CONTROL_STOP}};
+        WriteFile("HOLV32.INI", c.ini);
+        // The target is newer than the local copy, so it is run as it is.
+        std::string target = c.program;
+        std::replace(target.begin(), target.end(), '\\', '/');
+        WriteFile(target, "worker");
+        sim::SetCreationTime("HOLV32IP.EXE", 100);
+        sim::SetCreationTime(target, 200);
+        RunHost();
+        Lines log = LogMessages();
+        ASSERT_GE(log.size(), 3u);
+        EXPECT_EQ(log[1], "Service starting " + c.program + " using inifile HOLV32.INI");
+        if (c.commandLine.empty()) {
+            EXPECT_EQ(sim::starts().size(), 0u) << "nothing is started with a cut line";
+            EXPECT_EQ(log[2], c.program + " not started! error=206");
+            EXPECT_EQ(ReportedStates(), (States{2, 1}));
+        } else {
+            ASSERT_EQ(sim::starts().size(), 1u);
+            EXPECT_EQ(sim::starts()[0].commandLine, c.commandLine);
+        }
+    }
+}
