@@ -169,7 +169,7 @@ TEST_F(ServiceTest, BuildCommandLineQuotesBlanksAndRefusesWhatDoesNotFit)
     std::string p66(66, 'p');  // 66 + " HOLV32.INI" = 77; with " -c", 80
     struct Case {
         std::string program;
-        const char* ini;
+        std::string ini;
         bool interactive;
         bool fits;
         std::string expected;
@@ -184,13 +184,13 @@ TEST_F(ServiceTest, BuildCommandLineQuotesBlanksAndRefusesWhatDoesNotFit)
         {std::string(69, 'p'), "HOLV32.INI", true, false, ""},
         {std::string(64, ' '), "HOLV32.INI", true, true, "\"" + std::string(64, ' ') + "\" HOLV32.INI"},
         {std::string(67, ' '), "HOLV32.INI", true, false, ""},
-        {std::string(253, 'x'), std::string(63, 'i').c_str(), false, false, ""},
+        {std::string(253, 'x'), std::string(63, 'i'), false, false, ""},
     };
     for (const Case& c : cases) {
         SCOPED_TRACE(c.program);
         char out[CommandLineSize];
         memset(out, 'Z', sizeof out);
-        EXPECT_EQ(BuildCommandLine(out, c.program.c_str(), c.ini, c.interactive), c.fits);
+        EXPECT_EQ(BuildCommandLine(out, c.program.c_str(), c.ini.c_str(), c.interactive), c.fits);
         EXPECT_EQ(std::string(out), c.expected);
     }
 }
