@@ -23,11 +23,11 @@ step()
 }
 
 step "install dependencies" bash scripts/install-deps.sh
-for preset in native windows-x86 windows-x64; do
+for preset in native asan tsan windows-x86 windows-x64; do
     step "configure $preset" cmake --preset "$preset"
     step "build $preset" cmake --build --preset "$preset" --parallel
 done
-for preset in native windows-x86 windows-x64; do
+for preset in native asan tsan windows-x86 windows-x64; do
     step "test $preset" ctest --preset "$preset"
 done
 
