@@ -22,3 +22,4 @@ add_subdirectory(tools)
 # Checks of the built programs: the PE headers, and scenarios under Wine.
 enable_testing()
 add_subdirectory(tests/wine)
+include(cmake/release.cmake)

@@ -1,0 +1,50 @@
+# Release pieces of the Windows build: HOLVSVC.EXE's version resource and its
+# check, the check of the sample INI file, and the ZIP package for Windows
+# users (cmake --build --preset windows-x86 --target package).
+
+# Version resource. Its numbers come from project(... VERSION ...), the one
+# place the version is set.
+enable_language(RC)
+set(HOLV_VERSION_TEXT ${PROJECT_VERSION})
+set(HOLV_VERSION_COMMAS ${PROJECT_VERSION_MAJOR},${PROJECT_VERSION_MINOR},${PROJECT_VERSION_PATCH},0)
+configure_file(${PROJECT_SOURCE_DIR}/service/holvsvc.rc.in ${PROJECT_BINARY_DIR}/holvsvc.rc @ONLY)
+# A library of its own, so none of the C++ compile options reach the resource
+# compiler.
+add_library(holvsvc_version OBJECT ${PROJECT_BINARY_DIR}/holvsvc.rc)
+target_link_libraries(holvsvc PRIVATE holvsvc_version)
+
+# The shipped text files get Windows line ends.
+configure_file(${PROJECT_SOURCE_DIR}/examples/HOLV32.INI ${PROJECT_BINARY_DIR}/package/HOLV32.INI
+    @ONLY NEWLINE_STYLE CRLF)
+foreach(doc administrator worker)
+    configure_file(${PROJECT_SOURCE_DIR}/docs/${doc}.md ${PROJECT_BINARY_DIR}/package/docs/${doc}.md
+        @ONLY NEWLINE_STYLE CRLF)
+endforeach()
+
+# Checks: the version in the built executable, and that the sample INI file
+# gives the host exactly the options it is meant to.
+find_package(Python3 COMPONENTS Interpreter)
+if(Python3_Interpreter_FOUND)
+    add_test(NAME release.version_resource
+        COMMAND ${Python3_EXECUTABLE} ${PROJECT_SOURCE_DIR}/cmake/check_version_resource.py
+            $<TARGET_FILE:holvsvc> ${PROJECT_VERSION} HOLVSVC.EXE)
+    add_test(NAME release.sample_ini
+        COMMAND ${Python3_EXECUTABLE} ${PROJECT_SOURCE_DIR}/cmake/check_sample_ini.py
+            ${PROJECT_BINARY_DIR}/package/HOLV32.INI -eHOLV32IP.EXE)
+    set_tests_properties(release.version_resource release.sample_ini PROPERTIES LABELS release)
+else()
+    message(WARNING "Python 3 not found: the release checks are not registered")
+endif()
+
+# The package: the host, the example worker, the sample INI file, the documents.
+install(TARGETS holvsvc holvworker RUNTIME DESTINATION .)
+install(FILES ${PROJECT_BINARY_DIR}/package/HOLV32.INI DESTINATION .)
+install(FILES ${PROJECT_BINARY_DIR}/package/docs/administrator.md
+    ${PROJECT_BINARY_DIR}/package/docs/worker.md DESTINATION docs)
+
+set(CPACK_GENERATOR ZIP)
+set(CPACK_PACKAGE_NAME holvsvc)
+set(CPACK_PACKAGE_VENDOR HOLV)
+set(CPACK_PACKAGE_DESCRIPTION_SUMMARY "HOLV Service Host")
+set(CPACK_INCLUDE_TOPLEVEL_DIRECTORY ON)
+include(CPack)
