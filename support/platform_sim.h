@@ -128,6 +128,9 @@ typedef struct _SRWLOCK {
 } SRWLOCK;
 #define SRWLOCK_INIT {0}
 
+// C linkage, as Win32's own functions have.
+extern "C" {
+
 // Service control manager
 BOOL WINAPI StartServiceCtrlDispatcherA(const SERVICE_TABLE_ENTRYA* table);
 SERVICE_STATUS_HANDLE WINAPI RegisterServiceCtrlHandlerA(LPCSTR name, LPHANDLER_FUNCTION handler);
@@ -172,3 +175,5 @@ BOOL WINAPI CopyFileA(LPCSTR source, LPCSTR target, BOOL failIfExists);
 // The status record's lock
 void WINAPI AcquireSRWLockExclusive(SRWLOCK* lock);
 void WINAPI ReleaseSRWLockExclusive(SRWLOCK* lock);
+
+}  // extern "C"
