@@ -91,7 +91,12 @@ begin_scenario()
     use_prefix "$WORK/pfx"
     trap end_wine EXIT
     mkdir -p "$WORK/pfx/drive_c/TOOLS"
-    cp "$BIN_DIR/SVCCTL.EXE" "$WORK/pfx/drive_c/TOOLS/"
+    cp "$BIN_DIR/SVCCTL.EXE" "$BIN_DIR/HOLV32IP.EXE" "$WORK/pfx/drive_c/TOOLS/"
+    # Wine ends the session, services and all, about a second after its last
+    # ordinary process has gone; service processes do not count. An idle
+    # worker keeps the session up between the tool runs.
+    printf -- '-t900 -rC:\\TOOLS\\KEEPER.TXT\r\n' >"$WORK/pfx/drive_c/TOOLS/KEEPER.INI"
+    "$WINE64" 'C:\TOOLS\HOLV32IP.EXE' 'C:\TOOLS\KEEPER.INI' >>"$WORK/wine.out" 2>&1 &
     echo "== $SCENARIO (prefix $WORK/pfx)"
 }
 
@@ -247,14 +252,14 @@ record_of()
     [ -f "$file" ] && tr -d '\r' <"$file"
 }
 
-# expect_record DIR LINE: the record holds this exact line.
+# expect_record DIR LINE [FILE]: the record holds this exact line.
 expect_record()
 {
-    if record_of "$1" | grep -qxF -- "$2"; then
-        pass "worker record: $2"
+    if record_of "$1" "${3:-}" | grep -qxF -- "$2"; then
+        pass "worker record${3:+ $3}: $2"
     else
-        fail "worker record: $2"
-        record_of "$1" | sed 's/^/      | /'
+        fail "worker record${3:+ $3}: $2"
+        record_of "$1" "${3:-}" | sed 's/^/      | /'
     fi
 }
 
