@@ -34,9 +34,12 @@ done
 echo
 echo "=== summary"
 printf '%s\n' "${results[@]}"
+# Wine was installed above, so scenarios that skipped themselves for want of
+# it mean a broken set-up, not a pass.
 if [ -f build/windows-x64/Testing/Temporary/LastTest.log ] &&
-    grep -q 'SKIPPED' build/windows-x64/Testing/Temporary/LastTest.log; then
-    echo "NOTE: Wine scenarios were skipped (Wine not found)"
+    grep -q '^SKIPPED' build/windows-x64/Testing/Temporary/LastTest.log; then
+    echo "FAILED  Wine scenarios skipped: Wine not found after installing it"
+    failed=1
 fi
 if [ "$failed" -ne 0 ]; then
     echo "RESULT: FAILED"
