@@ -11,6 +11,7 @@
 
 #include <algorithm>
 #include <cerrno>
+#include <chrono>
 #include <condition_variable>
 #include <cstdarg>
 #include <cstdio>
@@ -175,7 +176,7 @@ void Deliver(State& s, std::unique_lock<std::mutex>& lock, DWORD control)
 void DeliverDue(State& s, std::unique_lock<std::mutex>& lock, uint64_t until)
 {
     // Controls wait for the handler's registration, as at a real manager.
-    if (std::this_thread::get_id() == s.mainThread || !s.handler)
+    if (std::this_thread::get_id() == s.mainThread || !s.handler || s.script.concurrentControls)
         return;
     while (s.nextControl < s.script.controls.size() && s.script.controls[s.nextControl].first <= until) {
         auto [at, code] = s.script.controls[s.nextControl++];
@@ -345,6 +346,19 @@ BOOL WINAPI StartServiceCtrlDispatcherA(const SERVICE_TABLE_ENTRYA* table)
         s.serviceDone = true;
         s.cv.notify_all();
     });
+    while (s.script.concurrentControls && !s.serviceDone) {
+        bool due = s.nextControl < s.script.controls.size() && s.script.controls[s.nextControl].first <= s.now;
+        if (due && s.handler && !s.stoppedReported) {
+            DWORD control = s.script.controls[s.nextControl++].second;
+            Record(s, "(control)", std::to_string(control));
+            LPHANDLER_FUNCTION handler = s.handler;
+            lock.unlock();
+            handler(control);
+            lock.lock();
+        } else {
+            s.cv.wait_for(lock, std::chrono::microseconds(200));
+        }
+    }
     for (;;) {
         s.cv.wait(lock, [&] { return s.pendingControl >= 0 || s.serviceDone; });
         if (s.pendingControl >= 0) {
@@ -385,22 +399,25 @@ SERVICE_STATUS_HANDLE WINAPI RegisterServiceCtrlHandlerA(LPCSTR name, LPHANDLER_
 
 BOOL WINAPI SetServiceStatus(SERVICE_STATUS_HANDLE handle, LPSERVICE_STATUS status)
 {
-    // Not a delivery point: the host holds its status lock here.
+    // Not a delivery point: the host holds its status lock here. The record
+    // is read before the simulation's own lock is taken, so that lock cannot
+    // hide an unguarded write from the sanitizer.
+    SERVICE_STATUS sent = *status;
     State& s = S();
     std::lock_guard<std::mutex> lock(s.m);
-    Record(s, "SetServiceStatus", std::to_string(status->dwCurrentState));
+    Record(s, "SetServiceStatus", std::to_string(sent.dwCurrentState));
     bool main = std::this_thread::get_id() == s.mainThread;
     bool first = s.reportCount++ == 0;
     if (!handle || handle != s.statusHandle) {
-        s.reports.push_back({s.now, main, false, *status});
+        s.reports.push_back({s.now, main, false, sent});
         return Fail(ERROR_INVALID_HANDLE);
     }
     if (first && s.script.failFirstReport) {
-        s.reports.push_back({s.now, main, false, *status});
+        s.reports.push_back({s.now, main, false, sent});
         return Fail(s.script.failFirstReport);
     }
-    s.reports.push_back({s.now, main, true, *status});
-    if (status->dwCurrentState == SERVICE_STOPPED && !s.stoppedReported) {
+    s.reports.push_back({s.now, main, true, sent});
+    if (sent.dwCurrentState == SERVICE_STOPPED && !s.stoppedReported) {
         s.stoppedReported = true;
         s.callsAtStopped = s.calls.size();
     }
@@ -594,6 +611,13 @@ void WINAPI Sleep(DWORD milliseconds)
     uint64_t until = s.now + milliseconds;
     DeliverDue(s, lock, until);
     s.now = until;
+    if (s.script.concurrentControls) {
+        // Real time for the main thread to deliver what is now due.
+        s.cv.notify_all();
+        lock.unlock();
+        std::this_thread::sleep_for(std::chrono::milliseconds(2));
+        lock.lock();
+    }
     // Past the time limit no worker's exit code can be read any more, which
     // ends any wait of the host's.
     if (s.now >= s.script.timeLimitMs)
@@ -825,15 +849,12 @@ BOOL WINAPI CopyFileA(LPCSTR source, LPCSTR target, BOOL failIfExists)
 
 // ---- the status record's lock ----------------------------------------------
 
+// A fixed set of mutexes chosen by address: no shared guard, so the lock adds
+// no ordering between the threads beyond its own.
 static std::mutex& LockFor(SRWLOCK* lock)
 {
-    static std::mutex guard;
-    static std::map<SRWLOCK*, std::unique_ptr<std::mutex>> locks;
-    std::lock_guard<std::mutex> g(guard);
-    auto& m = locks[lock];
-    if (!m)
-        m = std::make_unique<std::mutex>();
-    return *m;
+    static std::mutex locks[16];
+    return locks[((uintptr_t)lock / sizeof(void*)) % 16];
 }
 
 void WINAPI AcquireSRWLockExclusive(SRWLOCK* lock) { LockFor(lock).lock(); }

@@ -32,6 +32,10 @@ struct Script {
     // Control codes delivered to the handler at virtual times. One due at 0 is
     // delivered at the first call after the handler's registration.
     std::vector<std::pair<uint64_t, DWORD>> controls;
+    // Off: each control is handed over while ServiceMain waits in a platform
+    // call, so runs repeat exactly. On: the main thread delivers controls as
+    // soon as they are due while ServiceMain runs on, as on a real machine.
+    bool concurrentControls = false;
 
     // Processes: the program named first on the command line must exist as a
     // file (as given, or with ".exe"), unless requireProgramFile is off.

@@ -569,3 +569,56 @@ TEST_F(ServiceTest, ProgramPathFromTheIniFileGoesIntoTheCommandLineWhole)
         }
     }
 }
+
+TEST_F(ServiceTest, BurstOfControlsWhileServiceMainReportsIsEachAnswered)
+{
+    // Controls reach the handler on the main thread while ServiceMain runs
+    // and reports on its own: the status record is shared for real.
+    sim::script().concurrentControls = true;
+    const int interrogates = 200, userControls = 100;
+    for (int i = 0; i < interrogates + userControls; i++) {
+        DWORD code = i % 3 == 2 ? (DWORD)(128 + i / 3) : (DWORD)SERVICE_CONTROL_INTERROGATE;
+        sim::script().controls.push_back({150 + 12 * (uint64_t)i, code});
+    }
+    sim::script().controls.push_back({4500, SERVICE_CONTROL_STOP});
+    RunHost();
+
+    int fromHandler = 0;
+    for (const sim::Report& r : sim::reports()) {
+        fromHandler += r.mainThread;
+        EXPECT_EQ(r.status.dwWaitHint, 120000u);
+        EXPECT_EQ(r.status.dwControlsAccepted, 5u);
+    }
+    EXPECT_EQ(fromHandler, interrogates + userControls + 1) << "one report per control";
+    Lines log = LogMessages();
+    for (int n = 0; n < userControls; n++)
+        EXPECT_EQ(std::count(log.begin(), log.end(), "Service request " + std::to_string(128 + n) + " received"), 1);
+    EXPECT_EQ(std::count(log.begin(), log.end(), "Service stop request received"), 1);
+    EXPECT_EQ(log.back(), "Service stopped");
+    EXPECT_EQ(sim::reports().back().status.dwCurrentState, (DWORD)SERVICE_STOPPED);
+    EXPECT_EQ(sim::events().begin()->second.setCount, 1);
+}
+
+TEST_F(ServiceTest, HandlerAndServiceMainChangeAndReportTheRecordWhole)
+{
+    // Both threads change and report the record at full speed; every report
+    // must carry a state one of them set, never a torn record.
+    const int rounds = 2000;
+    SetServiceState(SERVICE_START_PENDING);
+    std::thread serviceMain([] {
+        for (int i = 0; i < rounds; i++) {
+            SetServiceState(i % 2 ? SERVICE_RUNNING : SERVICE_START_PENDING);
+            ReportStatus();
+        }
+    });
+    for (int i = 0; i < rounds; i++)
+        ServiceCtrlHandler(i % 2 ? SERVICE_CONTROL_STOP : SERVICE_CONTROL_INTERROGATE);
+    serviceMain.join();
+    ASSERT_EQ(sim::reports().size(), 2u * rounds);
+    for (const sim::Report& r : sim::reports()) {
+        EXPECT_GE(r.status.dwCurrentState, (DWORD)SERVICE_START_PENDING);
+        EXPECT_LE(r.status.dwCurrentState, (DWORD)SERVICE_RUNNING);
+        EXPECT_EQ(r.status.dwWaitHint, 120000u);
+    }
+    EXPECT_EQ(StopRequested.load(), 1u);
+}
