@@ -159,9 +159,13 @@ void WINAPI ServiceMain(DWORD argc, LPSTR* argv)
         SetLastError(ERROR_FILENAME_EXCED_RANGE);
     }
 
+    // A worker that never ran is a failure, and the service manager is told
+    // so through the stopped report's exit code.
+    DWORD failure = 0;
     HANDLE process = NULL;
     if (!started) {
-        LogMessage("%s not started! error=%d", ProgramPath, (int)GetLastError());
+        failure = GetLastError();
+        LogMessage("%s not started! error=%d", ProgramPath, (int)failure);
         StopRequested = 1;
     } else {
         // The start's own process and thread handles stay open, unused, until
@@ -172,12 +176,14 @@ void WINAPI ServiceMain(DWORD argc, LPSTR* argv)
     if (process)
         SuperviseWorker(process, shutdownEvent);
 
-    if (!StopRequested)
-        LogMessage("Could not get process handle to service, error=%d", (int)GetLastError());
+    if (!StopRequested) {
+        failure = GetLastError();
+        LogMessage("Could not get process handle to service, error=%d", (int)failure);
+    }
 
     // The stopped report comes last: once the service manager sees it, the
     // process may end at once.
-    SetServiceState(SERVICE_STOPPED);
+    SetStoppedWithError(failure);
     if (shutdownEvent)
         CloseHandle(shutdownEvent);
     LogMessage("Service stopped");

@@ -330,6 +330,7 @@ TEST_F(ServiceTest, WorkerThatCannotStartGoesFromStartPendingToStopped)
         sim::script().failCreateProcess = c.injected;
         RunHost();
         EXPECT_EQ(ReportedStates(), (States{2, 1}));
+        EXPECT_EQ(sim::reports().back().status.dwWin32ExitCode, c.error) << "not reported as a success";
         EXPECT_EQ(LogMessages(), (Lines{"Starting service QuenraService",
                                         "Service starting HOLV32IP.EXE using inifile HOLV32.INI",
                                         "HOLV32IP.EXE not started! error=" + std::to_string(c.error),
@@ -349,12 +350,13 @@ TEST_F(ServiceTest, WorkerHandleAttempts)
         uint64_t stopAt;  // 0: no stop
         States states;
         Lines tail;
+        DWORD exitCode;
     } cases[] = {
         // The 30th attempt still counts.
-        {29, 3050, {2, 4, 3, 3, 1}, {"Service stop request received", "Service stopped"}},
-        {30, 0, {2, 1}, {"Could not get process handle to service, error=87", "Service stopped"}},
+        {29, 3050, {2, 4, 3, 3, 1}, {"Service stop request received", "Service stopped"}, 0},
+        {30, 0, {2, 1}, {"Could not get process handle to service, error=87", "Service stopped"}, 87},
         // A stop that came meanwhile: no complaint, and the worker is left running.
-        {30, 1500, {2, 3, 1}, {"Service stop request received", "Service stopped"}},
+        {30, 1500, {2, 3, 1}, {"Service stop request received", "Service stopped"}, 0},
     };
     for (const Case& c : cases) {
         SCOPED_TRACE(c.failures);
@@ -369,6 +371,7 @@ TEST_F(ServiceTest, WorkerHandleAttempts)
         Lines log = LogMessages();
         ASSERT_GE(log.size(), 2u);
         EXPECT_EQ(Lines(log.end() - 2, log.end()), c.tail);
+        EXPECT_EQ(sim::reports().back().status.dwWin32ExitCode, c.exitCode);
         EXPECT_EQ(Count(sim::callNames(), "OpenProcess"), std::min(c.failures + 1, 30));
         if (c.failures == 30) {
             EXPECT_EQ(Count(sim::callNames(), "SetEvent"), 0);
@@ -563,6 +566,7 @@ TEST_F(ServiceTest, ProgramPathFromTheIniFileGoesIntoTheCommandLineWhole)
             EXPECT_EQ(sim::starts().size(), 0u) << "nothing is started with a cut line";
             EXPECT_EQ(log[2], c.program + " not started! error=206");
             EXPECT_EQ(ReportedStates(), (States{2, 1}));
+            EXPECT_EQ(sim::reports().back().status.dwWin32ExitCode, 206u);
         } else {
             ASSERT_EQ(sim::starts().size(), 1u);
             EXPECT_EQ(sim::starts()[0].commandLine, c.commandLine);
