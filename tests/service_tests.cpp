@@ -125,9 +125,7 @@ TEST_F(ServiceTest, EveryTableNameRunsTheSameService)
     for (const char* name :
          {"QuenraClient", "QuenraService", "KORVIService", "KORVIClient", "PlunwickService", "PlunwickClient"}) {
         SCOPED_TRACE(name);
-        sim::Reset();
-        ResetHostRecords();
-        std::filesystem::remove("HOLV32.LOG");
+        StartOver();
         sim::script().serviceName = name;
         sim::script().controls = {{1000, SERVICE_CONTROL_SHUTDOWN}};
         RunHost();
@@ -152,8 +150,7 @@ TEST_F(ServiceTest, CommandLineFollowsTheInstalledType)
     };
     for (const Case& c : cases) {
         SCOPED_TRACE(c.installed);
-        sim::Reset();
-        ResetHostRecords();
+        StartOver();
         sim::script().installedType = c.installed;
         sim::script().controls = {{1000, SERVICE_CONTROL_STOP}};
         RunHost();
@@ -218,9 +215,7 @@ TEST_F(ServiceTest, StopDuringTheStartStillStartsTheWorkerThenStopsIt)
     };
     for (const Case& c : cases) {
         SCOPED_TRACE(c.at);
-        sim::Reset();
-        ResetHostRecords();
-        std::filesystem::remove("HOLV32.LOG");
+        StartOver();
         sim::script().controls = {{c.at, SERVICE_CONTROL_STOP}};
         RunHost();
         EXPECT_EQ(ReportedStates(), c.states);
@@ -256,9 +251,7 @@ TEST_F(ServiceTest, WorkerThatEndsByItselfStopsTheServiceWithoutTheEvent)
     } cases[] = {{0}, {3}, {0xC0000005}};
     for (const Case& c : cases) {
         SCOPED_TRACE(c.exitCode);
-        sim::Reset();
-        ResetHostRecords();
-        std::filesystem::remove("HOLV32.LOG");
+        StartOver();
         sim::script().worker = {sim::WorkerScript::ExitAt, 2500, c.exitCode};
         RunHost();
         EXPECT_EQ(Timeline(), (std::vector<Seen>{{0, 2, false}, {100, 4, false}, {1100, 4, false},
@@ -322,9 +315,7 @@ TEST_F(ServiceTest, WorkerThatCannotStartGoesFromStartPendingToStopped)
     };
     for (const Case& c : cases) {
         SCOPED_TRACE(c.what);
-        sim::Reset();
-        ResetHostRecords();
-        std::filesystem::remove("HOLV32.LOG");
+        StartOver();
         if (c.removeWorker)
             std::filesystem::remove("HOLV32IP.EXE");
         sim::script().failCreateProcess = c.injected;
@@ -360,9 +351,7 @@ TEST_F(ServiceTest, WorkerHandleAttempts)
     };
     for (const Case& c : cases) {
         SCOPED_TRACE(c.failures);
-        sim::Reset();
-        ResetHostRecords();
-        std::filesystem::remove("HOLV32.LOG");
+        StartOver();
         sim::script().openProcessFailures = c.failures;
         if (c.stopAt)
             sim::script().controls = {{c.stopAt, SERVICE_CONTROL_STOP}};
@@ -398,9 +387,7 @@ TEST_F(ServiceTest, EarlyFailuresLogTheirErrorAndStillReportStopped)
     };
     for (const Case& c : cases) {
         SCOPED_TRACE(c.what);
-        sim::Reset();
-        ResetHostRecords();
-        std::filesystem::remove("HOLV32.LOG");
+        StartOver();
         sim::script().*c.field = c.error;
         RunHost();
         EXPECT_EQ(LogMessages(), (Lines{"Starting service QuenraService", c.message, "Service stopped"}));
@@ -546,9 +533,7 @@ TEST_F(ServiceTest, ProgramPathFromTheIniFileGoesIntoTheCommandLineWhole)
     };
     for (const Case& c : cases) {
         SCOPED_TRACE(c.ini);
-        sim::Reset();
-        ResetHostRecords();
-        std::filesystem::remove("HOLV32.LOG");
+        StartOver();
         sim::script().requireProgramFile = false;
         sim::script().controls = {{1000, SERVICE_CONTROL_STOP}};
         WriteFile("HOLV32.INI", c.ini);

@@ -50,6 +50,13 @@ void HostTest::TearDown()
     fs::remove_all(dir, ec);
 }
 
+void HostTest::StartOver()
+{
+    sim::Reset();
+    ResetHostRecords();
+    std::filesystem::remove(dir + "/HOLV32.LOG");
+}
+
 int HostTest::RunHost() { return RunHostAs(dir + "/HOLVSVC.EXE"); }
 
 int HostTest::RunHostAs(const std::string& argv0)

@@ -13,6 +13,9 @@ protected:
     void SetUp() override;
     void TearDown() override;
 
+    // Another run in the same directory: fresh platform and records, no log.
+    void StartOver();
+
     // Runs the process entry as the service manager would start it.
     int RunHost();
     int RunHostAs(const std::string& argv0);
