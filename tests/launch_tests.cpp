@@ -33,16 +33,8 @@ void SetTime(const std::string& path, uint64_t ticks) { sim::SetCreationTime(pat
 
 }  // namespace
 
-class LaunchTest : public HostTest {
-protected:
-    // Fresh records and a log of this case only.
-    void Fresh()
-    {
-        sim::Reset();
-        ResetHostRecords();
-        fs::remove("HOLV32.LOG");
-    }
-};
+// Each case of a table starts over with StartOver().
+class LaunchTest : public HostTest {};
 
 // ---- the option reader -------------------------------------------------------
 
@@ -119,7 +111,7 @@ TEST_F(LaunchTest, ReaderCutsTokensAndTakesTheLastLowercaseE)
     };
     for (const Row& row : rows) {
         SCOPED_TRACE(row.what);
-        Fresh();
+        StartOver();
         WriteFile("T.INI", row.bytes);
         snprintf(IniPath, sizeof IniPath, "%s", "T.INI");
         ReadIniOptions();
@@ -145,7 +137,7 @@ TEST_F(LaunchTest, UnreadableIniFileIsLoggedAndChangesNothing)
     } rows[] = {{"missing", false}, {"a directory", true}};
     for (const Row& row : rows) {
         SCOPED_TRACE(row.what);
-        Fresh();
+        StartOver();
         fs::remove_all("T.INI");
         if (row.directory)
             fs::create_directory("T.INI");
@@ -201,7 +193,7 @@ TEST_F(LaunchTest, IniChoiceByServiceThenComputerThenDefault)
     };
     for (const Row& row : rows) {
         SCOPED_TRACE(row.what);
-        Fresh();
+        StartOver();
         for (const auto& entry : fs::directory_iterator("."))
             if (entry.path().filename() != "HOLVSVC.EXE" && entry.path().filename() != "HOLV32IP.EXE")
                 fs::remove_all(entry.path());
@@ -287,7 +279,7 @@ TEST_F(LaunchTest, RefreshCopiesOnlyANewerLocalProgram)
     };
     for (const Row& row : rows) {
         SCOPED_TRACE(row.what);
-        Fresh();
+        StartOver();
         fs::remove_all("sub");
         fs::remove_all("nowhere");
         fs::create_directory("sub");
@@ -354,7 +346,7 @@ TEST_F(LaunchTest, ServiceIniWithTargetInSubfolderCopiesAndStartsTheCopy)
     };
     for (const Row& row : rows) {
         SCOPED_TRACE(row.what);
-        Fresh();
+        StartOver();
         fs::remove_all("sub");
         fs::remove_all("sub dir");
         fs::create_directory("sub");
