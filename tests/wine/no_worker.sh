@@ -12,6 +12,9 @@ svcctl start PlunwickClient
 watch_end
 cat "$WORK/watch.txt"
 expect_eq "status sequence" "STOPPED START_PENDING STOPPED" "$(watch_states "$WORK/watch.txt")"
+# The service manager is told why: the start's error, file not found.
+expect_eq "stopped reported with the start's error as exit code" "STOPPED exit=2" \
+    "$(tail -n 1 "$WORK/watch.txt" | tr -d '\r' | awk '{print $2, $3}')"
 
 expect_log NONE \
     "Starting service PlunwickClient" \
