@@ -43,15 +43,9 @@ int Count(const std::vector<std::string>& names, const std::string& name)
     return (int)std::count(names.begin(), names.end(), name);
 }
 
-// The default situation: an empty HOLV32.INI beside the host and the worker.
-class ServiceTest : public HostTest {
-protected:
-    void SetUp() override
-    {
-        HostTest::SetUp();
-        WriteFile("HOLV32.INI", "");
-    }
-};
+// The default situation, which the fixture lays out: HOLV32.INI and the
+// worker beside the host.
+class ServiceTest : public HostTest {};
 
 }  // namespace
 
