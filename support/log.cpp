@@ -1,6 +1,8 @@
 // The log writer: one record per open, one appending write, close.
 #include "log.h"
 
+#include "platform.h"
+
 #include <stdarg.h>
 #include <stdio.h>
 #include <string.h>
@@ -17,6 +19,10 @@ size_t FormatLogRecord(char* out, size_t size, const struct tm* when, const char
     return (size_t)n < size ? (size_t)n : size - 1;
 }
 
+// The Windows runtime appends by seeking to the end and then writing, so two
+// threads appending at once could land on the same offset; one at a time.
+static SRWLOCK LogLock = SRWLOCK_INIT;
+
 void LogMessage(const char* format, ...)
 {
     char message[LogMessageSize];
@@ -29,9 +35,12 @@ void LogMessage(const char* format, ...)
 
     time_t now = time(NULL);
 
+    AcquireSRWLockExclusive(&LogLock);
     FILE* file = fopen("HOLV32.LOG", "ab");
-    if (!file)
+    if (!file) {
+        ReleaseSRWLockExclusive(&LogLock);
         return;
+    }
     // Unbuffered, so the whole record reaches the file in one appending write
     // and records of the two threads cannot interleave.
     setvbuf(file, NULL, _IONBF, 0);
@@ -48,4 +57,5 @@ void LogMessage(const char* format, ...)
     size_t length = FormatLogRecord(record, sizeof record, &local, message);
     fwrite(record, 1, length, file);
     fclose(file);
+    ReleaseSRWLockExclusive(&LogLock);
 }
