@@ -6,6 +6,13 @@
 //   svcctl query NAME
 //   svcctl wait NAME STATE SECONDS  STATE as a number or a name (RUNNING)
 //   svcctl watch NAME SECONDS       prints each state change with its time
+//   svcctl burst NAME COUNT FIRST USERS
+//                                   COUNT interrogates and the user controls
+//                                   FIRST..FIRST+USERS-1, interleaved, from
+//                                   one handle; reports the answers
+//   svcctl cycle NAME COUNT SECONDS start, wait for running, stop, wait for
+//                                   stopped, COUNT times; prints the timings
+//   svcctl hold FILE SECONDS        holds FILE open without sharing
 //
 // Exit code 0 on success, 1 on failure or time up, 2 on wrong usage.
 #include <windows.h>
@@ -14,7 +21,7 @@
 #include <stdlib.h>
 #include <string.h>
 
-enum { PollMs = 20, StatusTextSize = 160 };
+enum { PollMs = 20, CyclePollMs = 5, MaxCycles = 1000, StatusTextSize = 160 };
 
 static const char* const StateNames[] = {
     "0", "STOPPED", "START_PENDING", "STOP_PENDING", "RUNNING",
@@ -190,10 +197,165 @@ static int Watch(const char* name, DWORD seconds)
     return ended ? 0 : 1;
 }
 
+// Interrogates and user controls in one process, so hundreds cost no more
+// than a process start. Every control must be answered, each user control
+// with the service still running.
+static int Burst(const char* name, DWORD interrogates, DWORD first, DWORD users)
+{
+    SC_HANDLE service = OpenNamed(name, SERVICE_INTERROGATE | SERVICE_USER_DEFINED_CONTROL);
+    if (!service)
+        return Fail("open", GetLastError());
+    DWORD begin = GetTickCount();
+    DWORD answered[2] = {0, 0};
+    DWORD running[2] = {0, 0};
+    DWORD sent[2] = {0, 0};
+    DWORD total = interrogates + users;
+    for (DWORD i = 0; i < total; i++) {
+        // Spread the user controls evenly among the interrogates.
+        int kind = (sent[1] < users && (sent[0] >= interrogates ||
+                                         sent[1] * interrogates <= sent[0] * users)) ? 1 : 0;
+        DWORD code = kind ? first + sent[1] : SERVICE_CONTROL_INTERROGATE;
+        sent[kind]++;
+        SERVICE_STATUS status = {};
+        if (ControlService(service, code, &status)) {
+            answered[kind]++;
+            if (status.dwCurrentState == SERVICE_RUNNING)
+                running[kind]++;
+        } else {
+            printf("control %lu failed error=%lu\n", (unsigned long)code,
+                   (unsigned long)GetLastError());
+        }
+    }
+    CloseServiceHandle(service);
+    printf("interrogate: %lu of %lu answered, %lu running\n", (unsigned long)answered[0],
+           (unsigned long)interrogates, (unsigned long)running[0]);
+    printf("user %lu..%lu: %lu of %lu answered, %lu running\n", (unsigned long)first,
+           (unsigned long)(first + users - 1), (unsigned long)answered[1], (unsigned long)users,
+           (unsigned long)running[1]);
+    printf("burst took %.2f s\n", (GetTickCount() - begin) / 1000.0);
+    bool all = answered[0] == interrogates && answered[1] == users && running[0] == interrogates &&
+               running[1] == users;
+    return all ? 0 : 1;
+}
+
+static double Seconds(const LARGE_INTEGER& from, const LARGE_INTEGER& to)
+{
+    static LARGE_INTEGER frequency;
+    if (!frequency.QuadPart)
+        QueryPerformanceFrequency(&frequency);
+    return (double)(to.QuadPart - from.QuadPart) / (double)frequency.QuadPart;
+}
+
+// Polls until STATE or time up; `since` is when the wait's cause happened.
+static bool AwaitState(SC_HANDLE service, DWORD state, DWORD seconds, const LARGE_INTEGER& since,
+                       double* took)
+{
+    SERVICE_STATUS status = {};
+    LARGE_INTEGER now;
+    for (;;) {
+        bool ok = Query(service, &status);
+        QueryPerformanceCounter(&now);
+        *took = Seconds(since, now);
+        if (ok && status.dwCurrentState == state)
+            return true;
+        if (!ok || *took >= seconds)
+            return false;
+        Sleep(CyclePollMs);
+    }
+}
+
+static int CompareDoubles(const void* a, const void* b)
+{
+    double x = *(const double*)a, y = *(const double*)b;
+    return x < y ? -1 : x > y ? 1 : 0;
+}
+
+// Median and spread of `n` values, which it sorts.
+static void PrintSpread(const char* what, double* values, DWORD n)
+{
+    if (!n)
+        return;
+    qsort(values, n, sizeof values[0], CompareDoubles);
+    printf("%s: median %.3f s, min %.3f s, max %.3f s, q1 %.3f s, q3 %.3f s over %lu\n", what,
+           values[n / 2], values[0], values[n - 1], values[n / 4], values[(3 * n) / 4],
+           (unsigned long)n);
+}
+
+static double StartTimes[MaxCycles];
+static double StopTimes[MaxCycles];
+
+// Whole start and stop cycles from one process: each must reach running and
+// then stopped within SECONDS. Times count from StartService and from the
+// stop control.
+static int Cycle(const char* name, DWORD count, DWORD seconds)
+{
+    if (count > MaxCycles)
+        count = MaxCycles;
+    SC_HANDLE service = OpenNamed(name, SERVICE_START | SERVICE_STOP | SERVICE_QUERY_STATUS);
+    if (!service)
+        return Fail("open", GetLastError());
+    DWORD done = 0;
+    int result = 0;
+    for (DWORD i = 0; i < count; i++) {
+        LARGE_INTEGER at;
+        QueryPerformanceCounter(&at);
+        if (!StartServiceA(service, 0, NULL)) {
+            printf("cycle %lu: start failed error=%lu\n", (unsigned long)(i + 1),
+                   (unsigned long)GetLastError());
+            result = 1;
+            break;
+        }
+        double toRunning = 0, toStopped = 0;
+        if (!AwaitState(service, SERVICE_RUNNING, seconds, at, &toRunning)) {
+            printf("cycle %lu: not running after %.3f s\n", (unsigned long)(i + 1), toRunning);
+            result = 1;
+            break;
+        }
+        SERVICE_STATUS status = {};
+        QueryPerformanceCounter(&at);
+        if (!ControlService(service, SERVICE_CONTROL_STOP, &status)) {
+            printf("cycle %lu: stop failed error=%lu\n", (unsigned long)(i + 1),
+                   (unsigned long)GetLastError());
+            result = 1;
+            break;
+        }
+        if (!AwaitState(service, SERVICE_STOPPED, seconds, at, &toStopped)) {
+            printf("cycle %lu: not stopped after %.3f s\n", (unsigned long)(i + 1), toStopped);
+            result = 1;
+            break;
+        }
+        printf("cycle %lu: running after %.3f s, stopped %.3f s after the stop\n",
+               (unsigned long)(i + 1), toRunning, toStopped);
+        StartTimes[done] = toRunning;
+        StopTimes[done] = toStopped;
+        done++;
+    }
+    CloseServiceHandle(service);
+    printf("cycles completed: %lu of %lu\n", (unsigned long)done, (unsigned long)count);
+    PrintSpread("start to running", StartTimes, done);
+    PrintSpread("stop to stopped", StopTimes, done);
+    return result;
+}
+
+// Another process's lock on a file: no sharing at all, for SECONDS.
+static int Hold(const char* path, DWORD seconds)
+{
+    HANDLE file = CreateFileA(path, GENERIC_READ | GENERIC_WRITE, 0, NULL, OPEN_EXISTING,
+                              FILE_ATTRIBUTE_NORMAL, NULL);
+    if (file == INVALID_HANDLE_VALUE)
+        return Fail("open", GetLastError());
+    printf("holding %s\n", path);
+    Sleep(seconds * 1000);
+    CloseHandle(file);
+    printf("released %s\n", path);
+    return 0;
+}
+
 static int Usage()
 {
     printf("usage: svcctl start NAME | control NAME CODE | query NAME |"
-           " wait NAME STATE SECONDS | watch NAME SECONDS\n");
+           " wait NAME STATE SECONDS | watch NAME SECONDS |"
+           " burst NAME COUNT FIRST USERS | cycle NAME COUNT SECONDS | hold FILE SECONDS\n");
     return 2;
 }
 
@@ -219,5 +381,12 @@ int main(int argc, char** argv)
     }
     if (strcmp(command, "watch") == 0 && argc == 4)
         return Watch(name, (DWORD)strtoul(argv[3], NULL, 10));
+    if (strcmp(command, "burst") == 0 && argc == 6)
+        return Burst(name, (DWORD)strtoul(argv[3], NULL, 10), (DWORD)strtoul(argv[4], NULL, 10),
+                     (DWORD)strtoul(argv[5], NULL, 10));
+    if (strcmp(command, "cycle") == 0 && argc == 5)
+        return Cycle(name, (DWORD)strtoul(argv[3], NULL, 10), (DWORD)strtoul(argv[4], NULL, 10));
+    if (strcmp(command, "hold") == 0 && argc == 4)
+        return Hold(name, (DWORD)strtoul(argv[3], NULL, 10));
     return Usage();
 }

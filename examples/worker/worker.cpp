@@ -4,9 +4,11 @@
 //
 // Command line, as the host builds it: HOLV32IP.EXE <ini file> [-c]
 // Options, read from the INI file (-e belongs to the host and is skipped):
-//   -t<seconds>  end by itself after that many seconds
+//   -t<seconds>  end by itself after that many seconds; -t0 ends at once
 //   -x<code>     exit code
 //   -i           ignore the shutdown event (still noted when it comes)
+//   -k<seconds>  crash with an access violation after that many seconds
+//                (at once without a number), unless the event comes first
 //   -r<file>     record file, default HOLV32IP.TXT in the working directory
 #include "service/event_name.h"
 
@@ -24,9 +26,12 @@ enum {
 };
 
 struct WorkerOptions {
-    DWORD seconds; // 0: no time limit
+    bool hasLimit; // without -t the worker waits for the event for ever
+    DWORD seconds;
     int exitCode;
     bool ignoreEvent;
+    bool crash;
+    DWORD crashSeconds;
     char recordName[RecordNameSize];
 };
 
@@ -64,7 +69,12 @@ static void ApplyOption(const char* token, WorkerOptions* options)
     const char* value = token + 2;
     switch (token[1]) {
     case 't':
+        options->hasLimit = true;
         options->seconds = (DWORD)strtoul(value, NULL, 10);
+        break;
+    case 'k':
+        options->crash = true;
+        options->crashSeconds = (DWORD)strtoul(value, NULL, 10);
         break;
     case 'x':
         options->exitCode = atoi(value);
@@ -104,6 +114,17 @@ static bool ReadOptions(const char* iniPath, WorkerOptions* options)
         ApplyOption(token, options);
     }
     return true;
+}
+
+// An unhandled access violation, as a faulty worker would die of. The store
+// goes to a page reserved with no access: address 0 can be writable under
+// Wine, a no-access page faults everywhere.
+static void Crash()
+{
+    Record("crashing: access violation");
+    int* volatile target = (int*)VirtualAlloc(NULL, 4096, MEM_RESERVE, PAGE_NOACCESS);
+    *target = 1;
+    Record("crash failed: the store went through");
 }
 
 // The host may not have made the event yet if this worker was started by
@@ -146,11 +167,20 @@ int main(int argc, char** argv)
     Record("options: t=%lu x=%d i=%d", (unsigned long)options.seconds, options.exitCode,
            options.ignoreEvent ? 1 : 0);
 
+    // Ends before even looking for the event: the host may not yet hold a
+    // handle to this process when it is already gone.
+    if (options.hasLimit && options.seconds == 0) {
+        Record("ended: time limit, exit code %d", options.exitCode);
+        return options.exitCode;
+    }
+
     const char* how = "unavailable";
     HANDLE event = FindShutdownEvent(name, &how);
     Record("event: %s (%s)", name, how);
 
-    DWORD limit = options.seconds ? options.seconds * 1000 : INFINITE;
+    DWORD limit = options.hasLimit ? options.seconds * 1000 : INFINITE;
+    if (options.crash && (limit == INFINITE || options.crashSeconds < options.seconds))
+        limit = options.crashSeconds * 1000;
     DWORD begin = GetTickCount();
     const char* ending = "time limit";
     if (event) {
@@ -166,10 +196,14 @@ int main(int argc, char** argv)
             }
         } else if (result != WAIT_TIMEOUT) {
             ending = "wait failed";
+        } else if (options.crash) {
+            Crash();
         }
         CloseHandle(event);
     } else {
         Sleep(limit);
+        if (options.crash)
+            Crash();
     }
 
     Record("ended: %s, exit code %d", ending, options.exitCode);

@@ -123,6 +123,37 @@ svcctl()
     return $code
 }
 
+# The HOLVSVC.EXE and HOLV32IP.EXE processes of this prefix alone, "PID
+# COMMAND LINE" a line (other scenarios run at the same time in prefixes of
+# their own); the keeper worker in C:\TOOLS does not count.
+service_processes()
+{
+    local p cmd
+    for p in /proc/[0-9]*; do
+        cmd=$({ tr '\0' ' ' <"$p/cmdline"; } 2>/dev/null) || continue
+        case "$cmd" in
+        *HOLVSVC.EXE* | *HOLV32IP.EXE*) ;;
+        *) continue ;;
+        esac
+        case "$cmd" in *KEEPER.INI*) continue ;; esac
+        { tr '\0' '\n' <"$p/environ"; } 2>/dev/null | grep -qxF "WINEPREFIX=$WINEPREFIX" &&
+            echo "${p#/proc/} $cmd"
+    done
+}
+
+# expect_no_service_processes: none left, allowing a moment for a host that
+# has just reported stopped to end.
+expect_no_service_processes()
+{
+    local left="" i
+    for i in $(seq 30); do
+        left=$(service_processes)
+        [ -z "$left" ] && break
+        sleep 0.1
+    done
+    expect_eq "host or worker processes left behind" "" "$left"
+}
+
 # --- Service setup ----------------------------------------------------------
 
 # install_host NAME DIR [interactive]: HOLVSVC.EXE into C:\DIR, created as NAME.
