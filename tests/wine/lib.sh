@@ -109,10 +109,11 @@ end_wine()
     exit "$code"
 }
 
-# Unix path of a C: directory given by its name under C:\ ("SVC", "My Service").
+# Unix path of a C: directory given by its name under C:\ ("SVC", "My Service",
+# "Dienste\Überwachung").
 cdir()
 {
-    echo "$WINEPREFIX/drive_c/$1"
+    echo "$WINEPREFIX/drive_c/${1//\\//}"
 }
 
 svcctl()
