@@ -27,8 +27,13 @@ for preset in native asan tsan windows-x86 windows-x64; do
     step "configure $preset" cmake --preset "$preset"
     step "build $preset" cmake --build --preset "$preset" --parallel
 done
+# ctest's output is kept beside each build, to count the tests at the end.
+run_ctest()
+{
+    ctest --preset "$1" 2>&1 | tee "build/$1.ctest.out"
+}
 for preset in native asan tsan windows-x86 windows-x64; do
-    step "test $preset" ctest --preset "$preset"
+    step "test $preset" run_ctest "$preset"
 done
 
 echo
@@ -41,8 +46,15 @@ if [ -f build/windows-x64/Testing/Temporary/LastTest.log ] &&
     echo "FAILED  Wine scenarios skipped: Wine not found after installing it"
     failed=1
 fi
+# ctest's "N% tests passed, F tests failed out of T", summed over the presets.
+totals=$(cat build/*.ctest.out 2>/dev/null |
+    sed -n 's/.*tests passed, \([0-9]*\) tests\{0,1\} failed out of \([0-9]*\).*/\1 \2/p' |
+    awk '{f += $1; t += $2} END {printf "%d %d", t - f, f}')
+read -r passed failures <<<"${totals:-0 0}"
 if [ "$failed" -ne 0 ]; then
     echo "RESULT: FAILED"
+    echo "$passed passed, $failures failed"
     exit 1
 fi
 echo "RESULT: all passed"
+echo "$passed passed, $failures failed"
