@@ -10,8 +10,12 @@
 //                                   COUNT interrogates and the user controls
 //                                   FIRST..FIRST+USERS-1, interleaved, from
 //                                   one handle; reports the answers
-//   svcctl cycle NAME COUNT SECONDS start, wait for running, stop, wait for
-//                                   stopped, COUNT times; prints the timings
+//   svcctl cycle NAME COUNT SECONDS [SPREAD_MS]
+//                                   start, wait for running, stop, wait for
+//                                   stopped, COUNT times; prints the timings.
+//                                   Cycle i stays running i*SPREAD_MS/COUNT ms
+//                                   before its stop, so the stops meet the
+//                                   host's one-second check at every phase
 //   svcctl hold FILE SECONDS        holds FILE open without sharing
 //
 // Exit code 0 on success, 1 on failure or time up, 2 on wrong usage.
@@ -287,7 +291,7 @@ static double StopTimes[MaxCycles];
 // Whole start and stop cycles from one process: each must reach running and
 // then stopped within SECONDS. Times count from StartService and from the
 // stop control.
-static int Cycle(const char* name, DWORD count, DWORD seconds)
+static int Cycle(const char* name, DWORD count, DWORD seconds, DWORD spreadMs)
 {
     if (count > MaxCycles)
         count = MaxCycles;
@@ -311,6 +315,8 @@ static int Cycle(const char* name, DWORD count, DWORD seconds)
             result = 1;
             break;
         }
+        if (spreadMs)
+            Sleep((DWORD)((unsigned long long)i * spreadMs / count));
         SERVICE_STATUS status = {};
         QueryPerformanceCounter(&at);
         if (!ControlService(service, SERVICE_CONTROL_STOP, &status)) {
@@ -355,7 +361,8 @@ static int Usage()
 {
     printf("usage: svcctl start NAME | control NAME CODE | query NAME |"
            " wait NAME STATE SECONDS | watch NAME SECONDS |"
-           " burst NAME COUNT FIRST USERS | cycle NAME COUNT SECONDS | hold FILE SECONDS\n");
+           " burst NAME COUNT FIRST USERS | cycle NAME COUNT SECONDS [SPREAD_MS] |"
+           " hold FILE SECONDS\n");
     return 2;
 }
 
@@ -384,8 +391,9 @@ int main(int argc, char** argv)
     if (strcmp(command, "burst") == 0 && argc == 6)
         return Burst(name, (DWORD)strtoul(argv[3], NULL, 10), (DWORD)strtoul(argv[4], NULL, 10),
                      (DWORD)strtoul(argv[5], NULL, 10));
-    if (strcmp(command, "cycle") == 0 && argc == 5)
-        return Cycle(name, (DWORD)strtoul(argv[3], NULL, 10), (DWORD)strtoul(argv[4], NULL, 10));
+    if (strcmp(command, "cycle") == 0 && (argc == 5 || argc == 6))
+        return Cycle(name, (DWORD)strtoul(argv[3], NULL, 10), (DWORD)strtoul(argv[4], NULL, 10),
+                     argc == 6 ? (DWORD)strtoul(argv[5], NULL, 10) : 0);
     if (strcmp(command, "hold") == 0 && argc == 4)
         return Hold(name, (DWORD)strtoul(argv[3], NULL, 10));
     return Usage();
