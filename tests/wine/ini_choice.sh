@@ -13,13 +13,9 @@ install_worker CHO
 
 run_once()
 {
-    svcctl start KORVIService
-    svcctl wait KORVIService RUNNING 20
-    check "start $1 reaches running" [ $? -eq 0 ]
+    start_running KORVIService "start $1"
     sleep 1
-    svcctl control KORVIService 1
-    svcctl wait KORVIService STOPPED 20
-    check "start $1 stops" [ $? -eq 0 ]
+    stop_stopped KORVIService "start $1"
     sleep 1
 }
 

@@ -155,6 +155,22 @@ expect_no_service_processes()
     expect_eq "host or worker processes left behind" "" "$left"
 }
 
+# start_running NAME [WHAT]: starts the service and checks it reaches running.
+start_running()
+{
+    svcctl start "$1"
+    svcctl wait "$1" RUNNING 20
+    check "${2:+$2 }reaches running" [ $? -eq 0 ]
+}
+
+# stop_stopped NAME [WHAT]: sends stop and checks the service reaches stopped.
+stop_stopped()
+{
+    svcctl control "$1" 1
+    svcctl wait "$1" STOPPED 20
+    check "${2:+$2 }stops" [ $? -eq 0 ]
+}
+
 # --- Service setup ----------------------------------------------------------
 
 # install_host NAME DIR [interactive]: HOLVSVC.EXE into C:\DIR, created as NAME.

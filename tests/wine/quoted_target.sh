@@ -9,13 +9,9 @@ install_worker SVC
 printf '%s\r\n' '-e"C:\Run Dir\W.EXE" -t60' >"$(cdir SVC)/PlunwickService.ini"
 mkdir -p "$(cdir 'Run Dir')"
 
-svcctl start PlunwickService
-svcctl wait PlunwickService RUNNING 20
-check "reaches running" [ $? -eq 0 ]
+start_running PlunwickService
 sleep 1
-svcctl control PlunwickService 1
-svcctl wait PlunwickService STOPPED 20
-check "stops" [ $? -eq 0 ]
+stop_stopped PlunwickService
 
 check "the delivered program was copied to the target" cmp -s "$BIN_DIR/HOLV32IP.EXE" "$(cdir 'Run Dir')/W.EXE"
 expect_record SVC 'command line: "C:\Run Dir\W.EXE" PlunwickService.ini -c'

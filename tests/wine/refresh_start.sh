@@ -17,13 +17,9 @@ touch -d '2020-01-02 03:04:05' "$WORK/d/Run/W.EXE"
 
 run_once()
 {
-    svcctl start QuenraService
-    svcctl wait QuenraService RUNNING 20
-    check "start $1 reaches running" [ $? -eq 0 ]
+    start_running QuenraService "start $1"
     sleep 1
-    svcctl control QuenraService 1
-    svcctl wait QuenraService STOPPED 20
-    check "start $1 stops" [ $? -eq 0 ]
+    stop_stopped QuenraService "start $1"
 }
 
 run_once 1

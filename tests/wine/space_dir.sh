@@ -8,13 +8,9 @@ install_host KORVIService "My Service"
 install_worker "My Service"
 write_ini "My Service" "-t60"
 
-svcctl start KORVIService
-svcctl wait KORVIService RUNNING 20
-check "reaches running" [ $? -eq 0 ]
+start_running KORVIService
 sleep 1
-svcctl control KORVIService 1
-svcctl wait KORVIService STOPPED 20
-check "stops" [ $? -eq 0 ]
+stop_stopped KORVIService
 
 event=$(event_name_for 'C:\My Service')
 expect_record "My Service" 'directory: C:\My Service'
