@@ -97,6 +97,14 @@ begin_scenario()
     # worker keeps the session up between the tool runs.
     printf -- '-t900 -rC:\\TOOLS\\KEEPER.TXT\r\n' >"$WORK/pfx/drive_c/TOOLS/KEEPER.INI"
     "$WINE64" 'C:\TOOLS\HOLV32IP.EXE' 'C:\TOOLS\KEEPER.INI' >>"$WORK/wine.out" 2>&1 &
+    # Until it runs, a program that waits in Wine's service dispatcher can be
+    # told the session is over: its dispatcher then returns success at once.
+    local waited=0
+    until grep -q '^started' "$WORK/pfx/drive_c/TOOLS/KEEPER.TXT" 2>/dev/null; do
+        [ $waited -ge 200 ] && { echo "FAIL - the keeper process did not start"; exit 1; }
+        sleep 0.1
+        waited=$((waited + 1))
+    done
     echo "== $SCENARIO (prefix $WORK/pfx)"
 }
 
