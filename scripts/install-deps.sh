@@ -9,7 +9,7 @@ packages=(
     googletest libgtest-dev
     mingw-w64
     wine wine64
-    python3 coreutils
+    python3 coreutils e2fsprogs
 )
 
 missing=()
