@@ -33,8 +33,8 @@ pending_at=$(watch_time "$WORK/watch.txt" STOP_PENDING)
 stopped_at=$(watch_last_time "$WORK/watch.txt" STOPPED)
 # The worker's handle is taken after at least one 100 ms pause; the worker is
 # seen gone at a one-second check after the event.
-expect_between "start pending lasted (s)" 0.1 10 "$(awk -v a="$start_at" -v b="$running_at" 'BEGIN {print b - a}')"
-expect_between "stop pending lasted (s)" 0.5 8 "$(awk -v a="$pending_at" -v b="$stopped_at" 'BEGIN {print b - a}')"
+expect_between "start pending lasted (s)" 0.1 10 "$(elapsed "$start_at" "$running_at")"
+expect_between "stop pending lasted (s)" 0.5 8 "$(elapsed "$pending_at" "$stopped_at")"
 echo "timing: start pending ${start_at}s -> running ${running_at}s; stop pending ${pending_at}s -> stopped ${stopped_at}s"
 
 expect_log SVC \

@@ -16,7 +16,7 @@ running_at=$(watch_time "$WORK/watch.txt" RUNNING)
 stopped_at=$(watch_last_time "$WORK/watch.txt" STOPPED)
 # Two seconds of worker, then up to one more until the next check; the
 # upper bound leaves room for a loaded machine.
-expect_between "running lasted (s)" 1.5 8 "$(awk -v a="$running_at" -v b="$stopped_at" 'BEGIN {print b - a}')"
+expect_between "running lasted (s)" 1.5 8 "$(elapsed "$running_at" "$stopped_at")"
 
 expect_eq "stopped reported with exit code 0 (the worker's 7 is not passed on)" "STOPPED exit=0" \
     "$(tail -n 1 "$WORK/watch.txt" | tr -d '\r' | awk '{print $2, $3}')"
