@@ -35,10 +35,16 @@ bool QueryServiceType(const char* name, SERVICE_STATUS* status);
 // the handler's thread and ServiceMain's never touch the record at once.
 void SetServiceState(DWORD state);
 void SetStartPending(DWORD installedType);
-void SetStoppedWithError(DWORD error);
+// The final state: stopped, with the exit codes the service manager is to see.
+// From here on the handler leaves the record alone.
+void SetStopped(DWORD win32ExitCode, DWORD specificExitCode);
 void SetStatusHandle(SERVICE_STATUS_HANDLE handle);
-// Sends the whole record as it stands; the one caller of SetServiceStatus.
+// Sends the whole record as it stands. The handler reports under the same
+// lock, in one step with its change.
 BOOL ReportStatus();
+// The end of a start: stopped with these exit codes, the event closed,
+// "Service stopped" logged, and the stopped report last of all.
+void FinishService(HANDLE shutdownEvent, DWORD win32ExitCode, DWORD specificExitCode);
 
 // Drive and directory of argv[0] ("C:\DIR\" for C:\DIR\PROG.EXE; empty when
 // it holds none).

@@ -52,12 +52,16 @@ bool BuildCommandLine(char (&out)[CommandLineSize], const char* program, const c
     return true;
 }
 
-// Early failures still report stopped, so the dispatcher returns and the
-// process ends instead of waiting for ever.
-static void StopEarly(DWORD error)
+// The end of every start that registered: stopped is set first, so a late
+// stop cannot overwrite it, then the event is closed and "Service stopped"
+// logged, and the stopped report comes last: once the service manager sees
+// it, the process may end at once.
+void FinishService(HANDLE shutdownEvent, DWORD win32ExitCode, DWORD specificExitCode)
 {
+    SetStopped(win32ExitCode, specificExitCode);
+    if (shutdownEvent)
+        CloseHandle(shutdownEvent);
     LogMessage("Service stopped");
-    SetStoppedWithError(error);
     ReportStatus();
 }
 
@@ -74,32 +78,39 @@ static HANDLE OpenWorker(DWORD processId)
     return NULL;
 }
 
-static bool WorkerRunning(HANDLE process)
+// The worker's exit code; 0 when it cannot be read, which ends a wait too.
+static DWORD WorkerExitCode(HANDLE process)
 {
     DWORD code = 0;
-    return GetExitCodeProcess(process, &code) && code == STILL_ACTIVE;
+    return GetExitCodeProcess(process, &code) ? code : 0;
 }
 
 // Running until the worker ends or a stop is requested; then, on a stop,
 // signal the event and wait, with no time limit, until the worker has ended.
-static void SuperviseWorker(HANDLE process, HANDLE shutdownEvent)
+// Returns the exit code of a worker that ended by itself, 0 after a stop.
+static DWORD SuperviseWorker(HANDLE process, HANDLE shutdownEvent)
 {
     SetServiceState(SERVICE_RUNNING);
     ReportStatus();
+    DWORD exitCode = 0;
     for (;;) {
         Sleep(CheckPauseMs);
-        if (StopRequested || !WorkerRunning(process))
+        if (StopRequested)
+            break;
+        exitCode = WorkerExitCode(process);
+        if (exitCode != STILL_ACTIVE)
             break;
         ReportStatus();
     }
     if (StopRequested) {
+        exitCode = 0;
         SetServiceState(SERVICE_STOP_PENDING);
         ReportStatus();
         if (shutdownEvent)
             SetEvent(shutdownEvent);
         for (;;) {
             Sleep(CheckPauseMs);
-            if (!WorkerRunning(process))
+            if (WorkerExitCode(process) != STILL_ACTIVE)
                 break;
             ReportStatus();
         }
@@ -107,6 +118,7 @@ static void SuperviseWorker(HANDLE process, HANDLE shutdownEvent)
         LogMessage("Service exited");
     }
     StopRequested = 1;
+    return exitCode;
 }
 
 void WINAPI ServiceMain(DWORD argc, LPSTR* argv)
@@ -126,7 +138,7 @@ void WINAPI ServiceMain(DWORD argc, LPSTR* argv)
     if (!QueryServiceType(name, &installed)) {
         DWORD error = GetLastError();
         LogMessage("GetServiceStatus failed error=%d", (int)error);
-        StopEarly(error);
+        FinishService(NULL, error, 0);
         return;
     }
 
@@ -134,7 +146,7 @@ void WINAPI ServiceMain(DWORD argc, LPSTR* argv)
     if (!ReportStatus()) {
         DWORD error = GetLastError();
         LogMessage("SetServiceStatus failed error=%d", (int)error);
-        StopEarly(error);
+        FinishService(NULL, error, 0);
         return;
     }
 
@@ -173,19 +185,19 @@ void WINAPI ServiceMain(DWORD argc, LPSTR* argv)
         process = OpenWorker(worker.dwProcessId);
     }
 
+    DWORD workerExitCode = 0;
     if (process)
-        SuperviseWorker(process, shutdownEvent);
+        workerExitCode = SuperviseWorker(process, shutdownEvent);
 
     if (!StopRequested) {
         failure = GetLastError();
         LogMessage("Could not get process handle to service, error=%d", (int)failure);
     }
 
-    // The stopped report comes last: once the service manager sees it, the
-    // process may end at once.
-    SetStoppedWithError(failure);
-    if (shutdownEvent)
-        CloseHandle(shutdownEvent);
-    LogMessage("Service stopped");
-    ReportStatus();
+    // A worker that failed on its own is a service failure, so that the
+    // service manager's recovery actions can start it again.
+    if (workerExitCode)
+        FinishService(shutdownEvent, ERROR_SERVICE_SPECIFIC_ERROR, workerExitCode);
+    else
+        FinishService(shutdownEvent, failure, 0);
 }

@@ -8,8 +8,9 @@ SERVICE_STATUS ServiceStatus = {SERVICE_WIN32_OWN_PROCESS, 0, SERVICE_ACCEPT_STO
 SERVICE_STATUS_HANDLE StatusHandle;
 std::atomic<DWORD> StopRequested{0};
 
-// Both threads change and report the record: this lock makes each change and
-// each report whole, so a report never carries a half-written record.
+// Both threads change and report the record: this lock makes each change,
+// each report and the handler's change-and-report whole, so a report never
+// carries a half-written record and nothing overtakes the stopped state.
 static SRWLOCK StatusLock = SRWLOCK_INIT;
 
 void SetServiceState(DWORD state)
@@ -33,10 +34,11 @@ void SetStartPending(DWORD installedType)
     ReleaseSRWLockExclusive(&StatusLock);
 }
 
-void SetStoppedWithError(DWORD error)
+void SetStopped(DWORD win32ExitCode, DWORD specificExitCode)
 {
     AcquireSRWLockExclusive(&StatusLock);
-    ServiceStatus.dwWin32ExitCode = error;
+    ServiceStatus.dwWin32ExitCode = win32ExitCode;
+    ServiceStatus.dwServiceSpecificExitCode = specificExitCode;
     ServiceStatus.dwCurrentState = SERVICE_STOPPED;
     ReleaseSRWLockExclusive(&StatusLock);
 }
@@ -61,21 +63,31 @@ BOOL ReportStatus()
 
 void WINAPI ServiceCtrlHandler(DWORD control)
 {
+    // The whole of the handler's work is one step under the lock. Once
+    // ServiceMain has set the stopped state, a late control neither changes
+    // nor reports the record: a stop pending report after stopped would leave
+    // the process waiting in the dispatcher for ever.
+    AcquireSRWLockExclusive(&StatusLock);
+    if (ServiceStatus.dwCurrentState == SERVICE_STOPPED) {
+        ReleaseSRWLockExclusive(&StatusLock);
+        return;
+    }
     switch (control) {
     case SERVICE_CONTROL_STOP:
     case SERVICE_CONTROL_SHUTDOWN:
         // ServiceMain sees the flag within a second and signals the worker.
         StopRequested = 1;
-        SetServiceState(SERVICE_STOP_PENDING);
+        ServiceStatus.dwCurrentState = SERVICE_STOP_PENDING;
         LogMessage("Service stop request received");
-        ReportStatus();
+        SetServiceStatus(StatusHandle, &ServiceStatus);
         break;
     case SERVICE_CONTROL_INTERROGATE:
-        ReportStatus();
+        SetServiceStatus(StatusHandle, &ServiceStatus);
         break;
     default:
         LogMessage("Service request %u received", (unsigned)control);
-        ReportStatus();
+        SetServiceStatus(StatusHandle, &ServiceStatus);
         break;
     }
+    ReleaseSRWLockExclusive(&StatusLock);
 }

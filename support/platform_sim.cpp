@@ -66,6 +66,8 @@ struct State {
     LPHANDLER_FUNCTION handler = nullptr;
     SERVICE_STATUS_HANDLE statusHandle = nullptr;
     size_t nextControl = 0;
+    int serviceCalls = 0;
+    bool atCallDelivered = false;
     int pendingControl = -1;
     bool controlDone = false;
     bool serviceDone = false;
@@ -100,6 +102,8 @@ void Record(State& s, const char* name, const std::string& args)
 {
     bool main = std::this_thread::get_id() == s.mainThread;
     s.calls.push_back({s.now, main, name, args});
+    if (!main)
+        s.serviceCalls++;
 }
 
 HANDLE NewHandle(State& s, Handle h)
@@ -186,11 +190,22 @@ void DeliverDue(State& s, std::unique_lock<std::mutex>& lock, uint64_t until)
     }
 }
 
+// The control scripted for one of ServiceMain's calls, once its index is reached.
+void DeliverAtCall(State& s, std::unique_lock<std::mutex>& lock)
+{
+    if (std::this_thread::get_id() == s.mainThread || !s.handler || s.atCallDelivered ||
+        s.script.controlAtCall < 0 || s.serviceCalls < s.script.controlAtCall)
+        return;
+    s.atCallDelivered = true;
+    Deliver(s, lock, s.script.controlAtCallCode);
+}
+
 // The common opening of a host-side call: deliver what is due, then record.
 std::unique_lock<std::mutex> Enter(const char* name, const std::string& args)
 {
     State& s = S();
     std::unique_lock<std::mutex> lock(s.m);
+    DeliverAtCall(s, lock);
     DeliverDue(s, lock, s.now);
     Record(s, name, args);
     return lock;
@@ -225,6 +240,8 @@ void Reset()
     s.handler = nullptr;
     s.statusHandle = nullptr;
     s.nextControl = 0;
+    s.serviceCalls = 0;
+    s.atCallDelivered = false;
     s.pendingControl = -1;
     s.controlDone = false;
     s.serviceDone = false;
@@ -246,6 +263,8 @@ const std::vector<Report>& reports() { return S().reports; }
 const std::vector<ProcessStart>& starts() { return S().starts; }
 const std::map<std::string, Event>& events() { return S().events; }
 bool dispatcherReturned() { return S().dispatcherReturned; }
+bool controlAtCallDelivered() { return S().atCallDelivered; }
+int serviceMainCalls() { return S().serviceCalls; }
 bool stoppedReported() { return S().stoppedReported; }
 bool timeLimitHit() { return S().timeLimitHit; }
 int openServiceHandles() { return S().openServiceHandles; }
@@ -607,6 +626,7 @@ void WINAPI Sleep(DWORD milliseconds)
 {
     State& s = S();
     std::unique_lock<std::mutex> lock(s.m);
+    DeliverAtCall(s, lock);
     Record(s, "Sleep", std::to_string(milliseconds));
     uint64_t until = s.now + milliseconds;
     DeliverDue(s, lock, until);

@@ -36,6 +36,11 @@ struct Script {
     // call, so runs repeat exactly. On: the main thread delivers controls as
     // soon as they are due while ServiceMain runs on, as on a real machine.
     bool concurrentControls = false;
+    // One control handed over when ServiceMain's thread makes its call with
+    // this index (0: its first platform call), or at the next call that can
+    // take it; -1: none. Reports are not delivery points.
+    int controlAtCall = -1;
+    DWORD controlAtCallCode = 0;
 
     // Processes: the program named first on the command line must exist as a
     // file (as given, or with ".exe"), unless requireProgramFile is off.
@@ -119,6 +124,8 @@ void SetCreationTime(const std::string& path, uint64_t ticks);
 
 // What happened around the dispatcher.
 bool dispatcherReturned();
+bool controlAtCallDelivered();
+int serviceMainCalls();                           // platform calls made on ServiceMain's thread
 bool stoppedReported();
 bool timeLimitHit();
 int openServiceHandles();

@@ -238,26 +238,117 @@ TEST_F(ServiceTest, StopBeforeTheFirstReportIsAnsweredFromTheRecordAsItStood)
     EXPECT_EQ(sim::events().begin()->second.setCount, 1);
 }
 
-TEST_F(ServiceTest, WorkerThatEndsByItselfStopsTheServiceWithoutTheEvent)
+TEST_F(ServiceTest, WorkerThatEndsByItselfStopsTheServiceWithItsFailure)
 {
     struct Case {
         DWORD exitCode;
-    } cases[] = {{0}, {3}, {0xC0000005}};
+        uint64_t stopAt;  // 0: no stop
+        DWORD win32, specific;
+    } cases[] = {
+        {0, 0, 0, 0},
+        // A failure of its own reaches the service manager, whose recovery
+        // actions may then start the service again.
+        {1, 0, ERROR_SERVICE_SPECIFIC_ERROR, 1},
+        {3, 0, ERROR_SERVICE_SPECIFIC_ERROR, 3},
+        {255, 0, ERROR_SERVICE_SPECIFIC_ERROR, 255},
+        {0xC0000005, 0, ERROR_SERVICE_SPECIFIC_ERROR, 0xC0000005},
+        // A stop was asked for: whatever the worker ends with is no failure.
+        {3, 1500, 0, 0},
+    };
     for (const Case& c : cases) {
         SCOPED_TRACE(c.exitCode);
         StartOver();
-        sim::script().worker = {sim::WorkerScript::ExitAt, 2500, c.exitCode};
+        if (c.stopAt) {
+            sim::script().worker = {sim::WorkerScript::ExitAfterEvent, 500, c.exitCode};
+            sim::script().controls = {{c.stopAt, SERVICE_CONTROL_STOP}};
+        } else {
+            sim::script().worker = {sim::WorkerScript::ExitAt, 2500, c.exitCode};
+        }
         RunHost();
+        const SERVICE_STATUS& last = sim::reports().back().status;
+        EXPECT_EQ(last.dwCurrentState, (DWORD)SERVICE_STOPPED);
+        EXPECT_EQ(last.dwWin32ExitCode, c.win32);
+        EXPECT_EQ(last.dwServiceSpecificExitCode, c.specific);
+        for (size_t i = 0; i + 1 < sim::reports().size(); i++)
+            EXPECT_EQ(sim::reports()[i].status.dwWin32ExitCode | sim::reports()[i].status.dwServiceSpecificExitCode, 0u);
+        if (c.stopAt)
+            continue;
         EXPECT_EQ(Timeline(), (std::vector<Seen>{{0, 2, false}, {100, 4, false}, {1100, 4, false},
                                                  {2100, 4, false}, {3100, 1, false}}));
-        // The worker's own code is not passed on.
-        EXPECT_EQ(sim::reports().back().status.dwWin32ExitCode, 0u);
         EXPECT_EQ(LogMessages(), (Lines{"Starting service QuenraService",
                                         "Service starting HOLV32IP.EXE using inifile HOLV32.INI",
                                         "Service exited", "Service stopped"}));
         EXPECT_EQ(Count(sim::callNames(), "SetEvent"), 0);
         EXPECT_EQ(sim::starts().size(), 1u) << "never restarted";
     }
+}
+
+// A control delivered at each platform call ServiceMain makes, for each way a
+// start can end: the run always ends with one stopped report and nothing
+// after it, and no started worker is left unsignalled and running.
+TEST_F(ServiceTest, AControlAtAnyCallNeverOvertakesTheStoppedReport)
+{
+    enum Ending { AfterEvent, ByItself, NeverStarts, EarlyFailure };
+    const char* names[] = {"worker ends after the event", "worker ends by itself", "worker never starts",
+                           "early failure"};
+    auto setUp = [&](Ending ending) {
+        StartOver();
+        WriteFile("HOLV32IP.EXE", "worker");
+        sim::script().timeLimitMs = 60000;
+        switch (ending) {
+        case AfterEvent:
+            sim::script().controls = {{2500, SERVICE_CONTROL_STOP}};
+            break;
+        case ByItself:
+            sim::script().worker = {sim::WorkerScript::ExitAt, 2500, 3};
+            break;
+        case NeverStarts:
+            std::filesystem::remove("HOLV32IP.EXE");
+            break;
+        case EarlyFailure:
+            sim::script().failQuery = ERROR_ACCESS_DENIED;
+            break;
+        }
+    };
+    int runs = 0, delivered = 0;
+    for (Ending ending : {AfterEvent, ByItself, NeverStarts, EarlyFailure}) {
+        setUp(ending);
+        RunHost();
+        const int calls = sim::serviceMainCalls();
+        for (DWORD control : {(DWORD)SERVICE_CONTROL_STOP, (DWORD)SERVICE_CONTROL_SHUTDOWN,
+                              (DWORD)SERVICE_CONTROL_INTERROGATE, 128u}) {
+            for (int at = 0; at <= calls; at++) {
+                SCOPED_TRACE(std::string(names[ending]) + ", control " + std::to_string(control) + " at call " +
+                             std::to_string(at));
+                setUp(ending);
+                sim::script().controlAtCall = at;
+                sim::script().controlAtCallCode = control;
+                RunHost();
+                runs++;
+                delivered += sim::controlAtCallDelivered();
+                States states = ReportedStates();
+                ASSERT_FALSE(states.empty());
+                EXPECT_EQ(states.back(), (DWORD)SERVICE_STOPPED);
+                EXPECT_EQ(std::count(states.begin(), states.end(), (DWORD)SERVICE_STOPPED), 1);
+                EXPECT_TRUE(sim::callsAfterStopped().empty());
+                EXPECT_TRUE(sim::dispatcherReturned());
+                EXPECT_FALSE(sim::timeLimitHit());
+                EXPECT_EQ(LogMessages().back(), "Service stopped");
+                for (const sim::ProcessStart& start : sim::starts()) {
+                    if (!start.processId)
+                        continue;
+                    bool signaled = sim::events().count(start.eventName) && sim::events().at(start.eventName).signaled;
+                    EXPECT_TRUE(signaled || sim::workerExitTime(start.processId) != 0);
+                }
+                // The worker's own failure is passed on exactly when no stop came first.
+                Lines log = LogMessages();
+                bool exited = std::find(log.begin(), log.end(), "Service exited") != log.end();
+                EXPECT_EQ(sim::reports().back().status.dwServiceSpecificExitCode, exited ? 3u : 0u);
+            }
+        }
+    }
+    EXPECT_GT(runs, 300);
+    EXPECT_GT(delivered, runs * 9 / 10);
 }
 
 TEST_F(ServiceTest, ExitCode259CannotBeToldFromARunningWorker)
@@ -604,4 +695,33 @@ TEST_F(ServiceTest, HandlerAndServiceMainChangeAndReportTheRecordWhole)
         EXPECT_EQ(r.status.dwWaitHint, 120000u);
     }
     EXPECT_EQ(StopRequested.load(), 1u);
+}
+
+TEST_F(ServiceTest, StopsRacingTheFinishOnTwoThreadsNeverOvertakeIt)
+{
+    // The finishing window with controls arriving on the main thread at the
+    // same moment, as at a system shutdown when the worker has just ended.
+    for (int round = 0; round < 200; round++) {
+        SCOPED_TRACE(round);
+        StartOver();
+        SetStartPending(SERVICE_WIN32_OWN_PROCESS);
+        SetServiceState(SERVICE_RUNNING);
+        std::atomic<bool> go{false}, finished{false};
+        std::thread serviceMain([&] {
+            while (!go) {
+            }
+            FinishService(NULL, 0, 0);
+            finished = true;
+        });
+        go = true;
+        for (int i = 0; !finished || i < 4; i++)
+            ServiceCtrlHandler(i % 3 == 2 ? (DWORD)SERVICE_CONTROL_INTERROGATE
+                                          : i % 3 ? (DWORD)SERVICE_CONTROL_SHUTDOWN : (DWORD)SERVICE_CONTROL_STOP);
+        serviceMain.join();
+        States states = ReportedStates();
+        ASSERT_FALSE(states.empty());
+        EXPECT_EQ(states.back(), (DWORD)SERVICE_STOPPED);
+        EXPECT_EQ(std::count(states.begin(), states.end(), (DWORD)SERVICE_STOPPED), 1);
+        EXPECT_EQ(LogMessages().back(), "Service stopped");
+    }
 }
