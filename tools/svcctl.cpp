@@ -181,8 +181,8 @@ static int Watch(const char* name, DWORD seconds)
         DWORD elapsed = GetTickCount() - begin;
         if (status.dwCurrentState != last) {
             last = status.dwCurrentState;
-            printf("%7.2f %s exit=%lu\n", elapsed / 1000.0, StateName(last),
-                   (unsigned long)status.dwWin32ExitCode);
+            printf("%7.2f %s exit=%lu specific=%lu\n", elapsed / 1000.0, StateName(last),
+                   (unsigned long)status.dwWin32ExitCode, (unsigned long)status.dwServiceSpecificExitCode);
             fflush(stdout);
         }
         if (last != SERVICE_STOPPED)

@@ -1,7 +1,8 @@
 # Workers that end badly, side by side in two directories: one that crashes
 # with an access violation while running, one that ends at once (-t0), before
-# the host may have opened it. Each service reports stopped with exit code 0
-# after "Service exited", and neither leaves a process behind.
+# the host may have opened it. Each service logs "Service exited" and reports
+# its worker's failure at STOPPED (1066 and the worker's exit code), and
+# neither leaves a process behind.
 . "$(dirname "$0")/lib.sh"
 begin_scenario
 
@@ -28,8 +29,8 @@ echo "crash:"; cat "$WORK/watch_crash.txt"
 echo "quick:"; cat "$WORK/watch_quick.txt"
 
 expect_eq "crash: status sequence" "STOPPED START_PENDING RUNNING STOPPED" "$(watch_states "$WORK/watch_crash.txt")"
-expect_eq "crash: stopped with exit code 0" "STOPPED exit=0" \
-    "$(tail -n 1 "$WORK/watch_crash.txt" | tr -d '\r' | awk '{print $2, $3}')"
+expect_eq "crash: stopped with the access violation" "STOPPED exit=1066 specific=3221225477" \
+    "$(tail -n 1 "$WORK/watch_crash.txt" | tr -d '\r' | awk '{print $2, $3, $4}')"
 running_at=$(watch_time "$WORK/watch_crash.txt" RUNNING)
 stopped_at=$(watch_last_time "$WORK/watch_crash.txt" STOPPED)
 expect_between "crash: running lasted (s)" 2 12 "$(elapsed "$running_at" "$stopped_at")"
@@ -45,8 +46,8 @@ expect_log CRASH \
 # The host holds the worker's process from its start, so the process can be
 # opened even when it has already ended: running shows, then stopped.
 expect_eq "quick: status sequence" "STOPPED START_PENDING RUNNING STOPPED" "$(watch_states "$WORK/watch_quick.txt")"
-expect_eq "quick: stopped with exit code 0" "STOPPED exit=0" \
-    "$(tail -n 1 "$WORK/watch_quick.txt" | tr -d '\r' | awk '{print $2, $3}')"
+expect_eq "quick: stopped with the worker's exit code" "STOPPED exit=1066 specific=3" \
+    "$(tail -n 1 "$WORK/watch_quick.txt" | tr -d '\r' | awk '{print $2, $3, $4}')"
 expect_record QUICK "ended: time limit, exit code 3"
 expect_eq "quick: worker started once" 1 "$(record_of QUICK | grep -c '^started$')"
 expect_log QUICK \
