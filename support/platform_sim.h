@@ -1,5 +1,5 @@
 // Win32 names, types and constants that the host uses, for builds without
-// Windows. support/platform_sim.cpp implements them as a deterministic
+// Windows. support/sim/ implements them as a deterministic
 // simulation; support/sim_control.h is how tests drive it.
 #pragma once
 

@@ -1,0 +1,104 @@
+// Simulated platform: named events and the working directory.
+#include "sim_state.h"
+
+using namespace simstate;
+
+// ---- events and directory ----------------------------------------------------
+
+DWORD WINAPI GetCurrentDirectoryA(DWORD size, LPSTR buffer)
+{
+    auto lock = Enter("GetCurrentDirectoryA", std::to_string(size));
+    State& s = S();
+    if (s.script.failDirectory)
+        return (Fail(s.script.failDirectory), 0);
+    std::string text;
+    if (s.script.scriptedDirectory) {
+        text = s.script.directoryText;
+    } else {
+        std::error_code ec;
+        text = fs::current_path(ec).string();
+    }
+    // Too small a buffer: the size needed, terminator included, and no text.
+    if (text.size() + 1 > size)
+        return (DWORD)text.size() + 1;
+    memcpy(buffer, text.c_str(), text.size() + 1);
+    return (DWORD)text.size();
+}
+
+BOOL WINAPI SetCurrentDirectoryA(LPCSTR path)
+{
+    auto lock = Enter("SetCurrentDirectoryA", Text(path));
+    if (!path || chdir(Native(path).c_str()) != 0)
+        return Fail(ERROR_PATH_NOT_FOUND);
+    return TRUE;
+}
+
+int wsprintfA(LPSTR buffer, LPCSTR format, ...)
+{
+    va_list args;
+    va_start(args, format);
+    char text[1025];
+    int n = vsnprintf(text, sizeof text, format, args);
+    va_end(args);
+    auto lock = Enter("wsprintfA", Text(format) + "," + Text(text));
+    memcpy(buffer, text, strlen(text) + 1);
+    return n;
+}
+
+HANDLE WINAPI OpenEventA(DWORD access, BOOL inherit, LPCSTR name)
+{
+    auto lock = Enter("OpenEventA", Hex(access) + "," + std::to_string(inherit) + "," + Text(name));
+    State& s = S();
+    if (s.script.failOpenEvent)
+        return (Fail(s.script.failOpenEvent), nullptr);
+    auto it = s.events.find(name ? name : "");
+    if (it == s.events.end())
+        return (Fail(ERROR_FILE_NOT_FOUND), nullptr);
+    it->second.handles++;
+    return NewHandle(s, {Kind::Event, name});
+}
+
+HANDLE WINAPI CreateEventA(LPSECURITY_ATTRIBUTES attributes, BOOL manualReset, BOOL initialState, LPCSTR name)
+{
+    auto lock = Enter("CreateEventA", std::string(attributes ? "attrs" : "null") + "," + std::to_string(manualReset) +
+                                          "," + std::to_string(initialState) + "," + Text(name));
+    State& s = S();
+    if (s.script.failCreateEvent)
+        return (Fail(s.script.failCreateEvent), nullptr);
+    std::string key = name ? name : "";
+    bool existed = s.events.count(key) != 0;
+    sim::Event& e = s.events[key];
+    if (!existed)
+        e.signaled = initialState != FALSE;
+    e.handles++;
+    LastError = existed ? 183 : 0;
+    return NewHandle(s, {Kind::Event, key});
+}
+
+BOOL WINAPI SetEvent(HANDLE event)
+{
+    auto lock = Enter("SetEvent", "");
+    State& s = S();
+    Handle* h = Find(s, event);
+    if (!h || h->kind != Kind::Event)
+        return Fail(ERROR_INVALID_HANDLE);
+    sim::Event& e = s.events[h->name];
+    if (!e.signaled)
+        e.firstSetMs = s.now;
+    e.signaled = true;
+    e.setCount++;
+    return TRUE;
+}
+
+BOOL WINAPI CloseHandle(HANDLE handle)
+{
+    auto lock = Enter("CloseHandle", "");
+    State& s = S();
+    Handle* h = Find(s, handle);
+    if (!h)
+        return Fail(ERROR_INVALID_HANDLE);
+    if (h->kind == Kind::Event)
+        s.events[h->name].handles--;
+    s.handles.erase((uintptr_t)handle);
+    return TRUE;
+}

@@ -1,0 +1,124 @@
+// Simulated platform: files, their creation times and the machine's name.
+#include "sim_state.h"
+
+using namespace simstate;
+
+// ---- files and machine -----------------------------------------------------
+
+DWORD WINAPI GetFileAttributesA(LPCSTR path)
+{
+    auto lock = Enter("GetFileAttributesA", Text(path));
+    struct stat st;
+    if (!path || stat(Native(path).c_str(), &st) != 0)
+        return (Fail(ERROR_FILE_NOT_FOUND), INVALID_FILE_ATTRIBUTES);
+    return S_ISDIR(st.st_mode) ? FILE_ATTRIBUTE_DIRECTORY : FILE_ATTRIBUTE_NORMAL;
+}
+
+BOOL WINAPI GetComputerNameA(LPSTR buffer, LPDWORD size)
+{
+    auto lock = Enter("GetComputerNameA", std::to_string(*size));
+    State& s = S();
+    if (s.script.failComputerName)
+        return Fail(s.script.failComputerName);
+    const std::string& name = s.script.computerName;
+    if (name.size() + 1 > *size) {
+        *size = (DWORD)name.size() + 1;
+        return Fail(ERROR_BUFFER_OVERFLOW);
+    }
+    memcpy(buffer, name.c_str(), name.size() + 1);
+    *size = (DWORD)name.size();
+    return TRUE;
+}
+
+static void FillFindData(State& s, const std::string& path, LPWIN32_FIND_DATAA data)
+{
+    struct stat st;
+    stat(path.c_str(), &st);
+    *data = {};
+    data->dwFileAttributes = S_ISDIR(st.st_mode) ? FILE_ATTRIBUTE_DIRECTORY : FILE_ATTRIBUTE_NORMAL;
+    auto it = s.creationTimes.find(Absolute(path));
+    // Without a time of its own a file reports its last write, as Wine does.
+    uint64_t ticks = it != s.creationTimes.end()
+                         ? it->second
+                         : (uint64_t)st.st_mtime * 10000000ull + 116444736000000000ull;
+    data->ftCreationTime = {(DWORD)ticks, (DWORD)(ticks >> 32)};
+    data->nFileSizeLow = (DWORD)st.st_size;
+    snprintf(data->cFileName, sizeof data->cFileName, "%s", fs::path(path).filename().string().c_str());
+}
+
+HANDLE WINAPI FindFirstFileA(LPCSTR path, LPWIN32_FIND_DATAA data)
+{
+    auto lock = Enter("FindFirstFileA", Text(path));
+    State& s = S();
+    std::string native = Native(path);
+    std::vector<std::string> found;
+    size_t slash = native.rfind('/');
+    std::string dir = slash == std::string::npos ? "." : native.substr(0, slash + 1);
+    std::string pattern = slash == std::string::npos ? native : native.substr(slash + 1);
+    if (pattern.find_first_of("*?") != std::string::npos) {
+        std::error_code ec;
+        for (const auto& entry : fs::directory_iterator(dir, ec))
+            if (fnmatch(pattern.c_str(), entry.path().filename().c_str(), 0) == 0)
+                found.push_back(entry.path().string());
+        std::sort(found.begin(), found.end());
+    } else {
+        struct stat st;
+        if (!native.empty() && stat(native.c_str(), &st) == 0)
+            found.push_back(native);
+    }
+    if (found.empty())
+        return (Fail(ERROR_FILE_NOT_FOUND), INVALID_HANDLE_VALUE);
+    FillFindData(s, found[0], data);
+    Handle h{Kind::Search, native};
+    h.results = found;
+    return NewHandle(s, h);
+}
+
+BOOL WINAPI FindClose(HANDLE search)
+{
+    auto lock = Enter("FindClose", "");
+    State& s = S();
+    Handle* h = Find(s, search);
+    if (!h || h->kind != Kind::Search)
+        return Fail(ERROR_INVALID_HANDLE);
+    s.handles.erase((uintptr_t)search);
+    return TRUE;
+}
+
+LONG WINAPI CompareFileTime(const FILETIME* first, const FILETIME* second)
+{
+    auto lock = Enter("CompareFileTime", "");
+    uint64_t a = ((uint64_t)first->dwHighDateTime << 32) | first->dwLowDateTime;
+    uint64_t b = ((uint64_t)second->dwHighDateTime << 32) | second->dwLowDateTime;
+    return a < b ? -1 : a > b ? 1 : 0;
+}
+
+BOOL WINAPI CopyFileA(LPCSTR source, LPCSTR target, BOOL failIfExists)
+{
+    auto lock = Enter("CopyFileA", Text(source) + "," + Text(target) + "," + std::to_string(failIfExists));
+    State& s = S();
+    auto injected = s.script.copyFailures.find(target ? target : "");
+    if (injected != s.script.copyFailures.end())
+        return Fail(injected->second);
+    std::string from = Native(source), to = Native(target);
+    struct stat st;
+    if (stat(from.c_str(), &st) != 0 || S_ISDIR(st.st_mode))
+        return Fail(ERROR_FILE_NOT_FOUND);
+    if (stat(to.c_str(), &st) == 0) {
+        if (S_ISDIR(st.st_mode))
+            return Fail(ERROR_ACCESS_DENIED);
+        if (failIfExists)
+            return Fail(80);
+    }
+    std::error_code ec;
+    fs::copy_file(from, to, fs::copy_options::overwrite_existing, ec);
+    if (ec)
+        return Fail(ec == std::errc::no_such_file_or_directory ? ERROR_PATH_NOT_FOUND : ERROR_ACCESS_DENIED);
+    // The copy keeps the source's creation time, as Wine's CopyFile does.
+    auto it = s.creationTimes.find(Absolute(from));
+    if (it != s.creationTimes.end())
+        s.creationTimes[Absolute(to)] = it->second;
+    else
+        s.creationTimes.erase(Absolute(to));
+    return TRUE;
+}

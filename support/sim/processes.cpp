@@ -1,0 +1,158 @@
+// Simulated platform: processes, environment, the pauses of the virtual clock and the last error.
+#include "sim_state.h"
+
+using namespace simstate;
+
+// ---- processes and environment ---------------------------------------------
+
+void WINAPI GetStartupInfoA(LPSTARTUPINFOA info)
+{
+    auto lock = Enter("GetStartupInfoA", "");
+    static char desktop[] = "WinSta0\\Default";
+    *info = {};
+    info->cb = sizeof *info;
+    info->lpDesktop = desktop;
+}
+
+BOOL WINAPI SetEnvironmentVariableA(LPCSTR name, LPCSTR value)
+{
+    auto lock = Enter("SetEnvironmentVariableA", Text(name) + "," + Text(value));
+    if (!name)
+        return Fail(ERROR_INVALID_PARAMETER);
+    if (value)
+        S().environment[name] = value;
+    else
+        S().environment.erase(name);
+    return TRUE;
+}
+
+DWORD WINAPI GetEnvironmentVariableA(LPCSTR name, LPSTR buffer, DWORD size)
+{
+    auto lock = Enter("GetEnvironmentVariableA", Text(name));
+    auto it = S().environment.find(name ? name : "");
+    if (it == S().environment.end())
+        return (Fail(203), 0);
+    if (it->second.size() + 1 > size)
+        return (DWORD)it->second.size() + 1;
+    memcpy(buffer, it->second.c_str(), it->second.size() + 1);
+    return (DWORD)it->second.size();
+}
+
+LPSTR WINAPI lstrcatA(LPSTR target, LPCSTR text)
+{
+    auto lock = Enter("lstrcatA", Text(target) + "," + Text(text));
+    return strcat(target, text);
+}
+
+// The program a command line names first, as the platform would find it.
+static bool ProgramExists(const std::string& commandLine)
+{
+    std::string program;
+    if (!commandLine.empty() && commandLine[0] == '"') {
+        size_t end = commandLine.find('"', 1);
+        program = commandLine.substr(1, end == std::string::npos ? std::string::npos : end - 1);
+    } else {
+        program = commandLine.substr(0, commandLine.find_first_of(" \t"));
+    }
+    struct stat st;
+    for (const std::string& candidate : {program, program + ".exe", program + ".EXE"})
+        if (stat(Native(candidate.c_str()).c_str(), &st) == 0 && S_ISREG(st.st_mode))
+            return true;
+    return false;
+}
+
+BOOL WINAPI CreateProcessA(LPCSTR application, LPSTR commandLine, LPSECURITY_ATTRIBUTES processAttributes,
+                           LPSECURITY_ATTRIBUTES threadAttributes, BOOL inheritHandles, DWORD flags,
+                           LPVOID environment, LPCSTR directory, LPSTARTUPINFOA startup,
+                           LPPROCESS_INFORMATION info)
+{
+    auto lock = Enter("CreateProcessA", Text(application) + "," + Text(commandLine));
+    State& s = S();
+    sim::ProcessStart start{};
+    start.ms = s.now;
+    start.nullApplication = application == nullptr;
+    start.commandLine = commandLine ? commandLine : "";
+    start.nullProcessAttributes = processAttributes == nullptr;
+    start.nullThreadAttributes = threadAttributes == nullptr;
+    start.inheritHandles = inheritHandles;
+    start.flags = flags;
+    start.ownEnvironment = environment == nullptr;
+    start.environment = s.environment;
+    start.ownDirectory = directory == nullptr;
+    std::error_code ec;
+    start.directory = directory ? Native(directory) : fs::current_path(ec).string();
+    start.eventName = sim::EventNameFor(start.directory);
+    if (startup)
+        start.startup = *startup;
+
+    BOOL ok = TRUE;
+    if (s.script.failCreateProcess)
+        ok = Fail(s.script.failCreateProcess);
+    else if (s.script.requireProgramFile && !ProgramExists(start.commandLine))
+        ok = Fail(ERROR_FILE_NOT_FOUND);
+    if (ok) {
+        DWORD pid = s.nextPid += 4;
+        s.processes.push_back({pid, s.script.worker, start.eventName, s.now});
+        info->dwProcessId = pid;
+        info->dwThreadId = pid + 1;
+        info->hProcess = NewHandle(s, {Kind::Process, "", pid});
+        info->hThread = NewHandle(s, {Kind::Thread, "", pid});
+        start.processId = pid;
+    }
+    s.starts.push_back(start);
+    return ok;
+}
+
+HANDLE WINAPI OpenProcess(DWORD access, BOOL inherit, DWORD processId)
+{
+    auto lock = Enter("OpenProcess", Hex(access) + "," + std::to_string(inherit) + "," + std::to_string(processId));
+    State& s = S();
+    if (s.openProcessFailuresLeft < s.script.openProcessFailures) {
+        s.openProcessFailuresLeft++;
+        return (Fail(s.script.openProcessError), nullptr);
+    }
+    for (const Process& p : s.processes)
+        if (p.pid == processId)
+            return NewHandle(s, {Kind::Process, "", processId});
+    return (Fail(ERROR_INVALID_PARAMETER), nullptr);
+}
+
+BOOL WINAPI GetExitCodeProcess(HANDLE process, LPDWORD exitCode)
+{
+    auto lock = Enter("GetExitCodeProcess", "");
+    State& s = S();
+    Handle* h = Find(s, process);
+    if (!h || h->kind != Kind::Process || s.timeLimitHit)
+        return Fail(ERROR_INVALID_HANDLE);
+    for (const Process& p : s.processes)
+        if (p.pid == h->pid) {
+            *exitCode = ExitCodeAt(s, p);
+            return TRUE;
+        }
+    return Fail(ERROR_INVALID_HANDLE);
+}
+
+void WINAPI Sleep(DWORD milliseconds)
+{
+    State& s = S();
+    std::unique_lock<std::mutex> lock(s.m);
+    DeliverAtCall(s, lock);
+    Record(s, "Sleep", std::to_string(milliseconds));
+    uint64_t until = s.now + milliseconds;
+    DeliverDue(s, lock, until);
+    s.now = until;
+    if (s.script.concurrentControls) {
+        // Real time for the main thread to deliver what is now due.
+        s.cv.notify_all();
+        lock.unlock();
+        std::this_thread::sleep_for(std::chrono::milliseconds(2));
+        lock.lock();
+    }
+    // Past the time limit no worker's exit code can be read any more, which
+    // ends any wait of the host's.
+    if (s.now >= s.script.timeLimitMs)
+        s.timeLimitHit = true;
+}
+
+DWORD WINAPI GetLastError(void) { return LastError; }
+void WINAPI SetLastError(DWORD code) { LastError = code; }

@@ -1,0 +1,167 @@
+// Simulated platform: the service control manager: dispatcher, handler, status reports, service queries.
+#include "sim_state.h"
+
+using namespace simstate;
+
+// ---- service control manager -----------------------------------------------
+
+BOOL WINAPI StartServiceCtrlDispatcherA(const SERVICE_TABLE_ENTRYA* table)
+{
+    State& s = S();
+    std::unique_lock<std::mutex> lock(s.m);
+    s.mainThread = std::this_thread::get_id();
+    std::string names;
+    const SERVICE_TABLE_ENTRYA* entry = nullptr;
+    for (const SERVICE_TABLE_ENTRYA* e = table; e->lpServiceName; e++) {
+        names += std::string(names.empty() ? "" : ",") + e->lpServiceName;
+        if (s.script.serviceName == e->lpServiceName)
+            entry = e;
+    }
+    Record(s, "StartServiceCtrlDispatcherA", names);
+    if (!s.script.underServiceManager)
+        return Fail(ERROR_FAILED_SERVICE_CONTROLLER_CONNECT);
+    if (!entry)
+        return Fail(ERROR_SERVICE_DOES_NOT_EXIST);
+
+    // ServiceMain's arguments live as long as its thread.
+    std::vector<std::string> args{s.script.serviceName};
+    args.insert(args.end(), s.script.extraArguments.begin(), s.script.extraArguments.end());
+    std::vector<char*> argv;
+    for (std::string& a : args)
+        argv.push_back(a.data());
+    argv.push_back(nullptr);
+
+    LPSERVICE_MAIN_FUNCTIONA proc = entry->lpServiceProc;
+    std::thread service([&] {
+        proc((DWORD)args.size(), argv.data());
+        std::lock_guard<std::mutex> g(s.m);
+        s.serviceDone = true;
+        s.cv.notify_all();
+    });
+    while (s.script.concurrentControls && !s.serviceDone) {
+        bool due = s.nextControl < s.script.controls.size() && s.script.controls[s.nextControl].first <= s.now;
+        if (due && s.handler && !s.stoppedReported) {
+            DWORD control = s.script.controls[s.nextControl++].second;
+            Record(s, "(control)", std::to_string(control));
+            LPHANDLER_FUNCTION handler = s.handler;
+            lock.unlock();
+            handler(control);
+            lock.lock();
+        } else {
+            s.cv.wait_for(lock, std::chrono::microseconds(200));
+        }
+    }
+    for (;;) {
+        s.cv.wait(lock, [&] { return s.pendingControl >= 0 || s.serviceDone; });
+        if (s.pendingControl >= 0) {
+            DWORD control = (DWORD)s.pendingControl;
+            s.pendingControl = -1;
+            Record(s, "(control)", std::to_string(control));
+            LPHANDLER_FUNCTION handler = s.handler;
+            lock.unlock();
+            handler(control);
+            lock.lock();
+            s.controlDone = true;
+            s.cv.notify_all();
+            continue;
+        }
+        break;
+    }
+    lock.unlock();
+    service.join();
+    lock.lock();
+    // Windows returns from the dispatcher only once the service reported
+    // stopped; without that report the real process would wait for ever.
+    s.dispatcherReturned = s.stoppedReported;
+    return TRUE;
+}
+
+SERVICE_STATUS_HANDLE WINAPI RegisterServiceCtrlHandlerA(LPCSTR name, LPHANDLER_FUNCTION handler)
+{
+    auto lock = Enter("RegisterServiceCtrlHandlerA", Text(name));
+    State& s = S();
+    if (s.script.failRegister)
+        return (Fail(s.script.failRegister), nullptr);
+    if (!name || s.script.serviceName != name)
+        return (Fail(ERROR_SERVICE_DOES_NOT_EXIST), nullptr);
+    s.handler = handler;
+    s.statusHandle = (SERVICE_STATUS_HANDLE)NewHandle(s, {Kind::Service, "status"});
+    return s.statusHandle;
+}
+
+BOOL WINAPI SetServiceStatus(SERVICE_STATUS_HANDLE handle, LPSERVICE_STATUS status)
+{
+    // Not a delivery point: the host holds its status lock here. The record
+    // is read before the simulation's own lock is taken, so that lock cannot
+    // hide an unguarded write from the sanitizer.
+    SERVICE_STATUS sent = *status;
+    State& s = S();
+    std::lock_guard<std::mutex> lock(s.m);
+    Record(s, "SetServiceStatus", std::to_string(sent.dwCurrentState));
+    bool main = std::this_thread::get_id() == s.mainThread;
+    bool first = s.reportCount++ == 0;
+    if (!handle || handle != s.statusHandle) {
+        s.reports.push_back({s.now, main, false, sent});
+        return Fail(ERROR_INVALID_HANDLE);
+    }
+    if (first && s.script.failFirstReport) {
+        s.reports.push_back({s.now, main, false, sent});
+        return Fail(s.script.failFirstReport);
+    }
+    s.reports.push_back({s.now, main, true, sent});
+    if (sent.dwCurrentState == SERVICE_STOPPED && !s.stoppedReported) {
+        s.stoppedReported = true;
+        s.callsAtStopped = s.calls.size();
+    }
+    return TRUE;
+}
+
+SC_HANDLE WINAPI OpenSCManagerA(LPCSTR machine, LPCSTR database, DWORD access)
+{
+    auto lock = Enter("OpenSCManagerA", Text(machine) + "," + Text(database) + "," + Hex(access));
+    State& s = S();
+    if (s.script.failOpenManager)
+        return (Fail(s.script.failOpenManager), nullptr);
+    s.openServiceHandles++;
+    return (SC_HANDLE)NewHandle(s, {Kind::Manager, ""});
+}
+
+SC_HANDLE WINAPI OpenServiceA(SC_HANDLE manager, LPCSTR name, DWORD access)
+{
+    auto lock = Enter("OpenServiceA", Text(name) + "," + Hex(access));
+    State& s = S();
+    Handle* m = Find(s, (HANDLE)manager);
+    if (!m || m->kind != Kind::Manager)
+        return (Fail(ERROR_INVALID_HANDLE), nullptr);
+    if (s.script.failOpenService)
+        return (Fail(s.script.failOpenService), nullptr);
+    if (!name || s.script.serviceName != name)
+        return (Fail(ERROR_SERVICE_DOES_NOT_EXIST), nullptr);
+    s.openServiceHandles++;
+    return (SC_HANDLE)NewHandle(s, {Kind::Service, name});
+}
+
+BOOL WINAPI QueryServiceStatus(SC_HANDLE service, LPSERVICE_STATUS status)
+{
+    auto lock = Enter("QueryServiceStatus", "");
+    State& s = S();
+    Handle* h = Find(s, (HANDLE)service);
+    if (!h || h->kind != Kind::Service)
+        return Fail(ERROR_INVALID_HANDLE);
+    if (s.script.failQuery)
+        return Fail(s.script.failQuery);
+    *status = {s.script.installedType, SERVICE_START_PENDING, 0, 0, 0, 0, 0};
+    return TRUE;
+}
+
+BOOL WINAPI CloseServiceHandle(SC_HANDLE handle)
+{
+    auto lock = Enter("CloseServiceHandle", "");
+    State& s = S();
+    Handle* h = Find(s, (HANDLE)handle);
+    if (!h || (h->kind != Kind::Manager && h->kind != Kind::Service))
+        return Fail(ERROR_INVALID_HANDLE);
+    s.handles.erase((uintptr_t)handle);
+    s.openServiceHandles--;
+    return TRUE;
+}

@@ -1,0 +1,105 @@
+// The simulated platform's shared state and helpers, for its section files:
+// service manager, processes, events and directory, files and machine.
+#pragma once
+
+#include "../platform_sim.h"
+#include "../sim_control.h"
+
+#include <algorithm>
+#include <cerrno>
+#include <chrono>
+#include <condition_variable>
+#include <cstdarg>
+#include <cstdio>
+#include <cstring>
+#include <filesystem>
+#include <fnmatch.h>
+#include <map>
+#include <memory>
+#include <mutex>
+#include <sstream>
+#include <string>
+#include <sys/stat.h>
+#include <thread>
+#include <unistd.h>
+#include <vector>
+
+namespace fs = std::filesystem;
+
+namespace simstate {
+
+
+enum class Kind { Event, Process, Thread, Search, Manager, Service };
+
+struct Handle {
+    Kind kind;
+    std::string name;  // event name, or search results
+    DWORD pid = 0;
+    std::vector<std::string> results;
+};
+
+struct Process {
+    DWORD pid;
+    sim::WorkerScript script;
+    std::string eventName;
+    uint64_t startMs;
+};
+
+struct State {
+    std::mutex m;
+    std::condition_variable cv;
+
+    sim::Script script;
+    uint64_t now = 0;
+    std::vector<sim::Call> calls;
+    std::vector<sim::Report> reports;
+    std::vector<sim::ProcessStart> starts;
+    std::map<std::string, sim::Event> events;
+    std::map<std::string, std::string> environment;
+    std::map<std::string, uint64_t> creationTimes;  // by absolute path
+    std::map<uintptr_t, Handle> handles;
+    uintptr_t nextHandle = 0x1000;
+    std::vector<Process> processes;
+    DWORD nextPid = 4000;
+
+    std::thread::id mainThread;
+    LPHANDLER_FUNCTION handler = nullptr;
+    SERVICE_STATUS_HANDLE statusHandle = nullptr;
+    size_t nextControl = 0;
+    int serviceCalls = 0;
+    bool atCallDelivered = false;
+    int pendingControl = -1;
+    bool controlDone = false;
+    bool serviceDone = false;
+    bool dispatcherReturned = false;
+    bool stoppedReported = false;
+    size_t callsAtStopped = 0;
+    bool timeLimitHit = false;
+    int reportCount = 0;
+    int openServiceHandles = 0;
+    int openProcessFailuresLeft = 0;
+};
+
+State& S();
+extern thread_local DWORD LastError;
+
+std::string Hex(uint64_t v);
+std::string Text(const char* s);
+// Caller holds the lock.
+void Record(State& s, const char* name, const std::string& args);
+HANDLE NewHandle(State& s, Handle h);
+Handle* Find(State& s, HANDLE h);
+// A Windows path as a path of this machine: backslashes become slashes.
+std::string Native(const char* path);
+std::string Absolute(const std::string& native);
+uint64_t EventExitTime(State& s, const Process& p);
+DWORD ExitCodeAt(State& s, const Process& p);
+// Delivers the controls due by virtual time `until` (ServiceMain's thread only).
+void DeliverDue(State& s, std::unique_lock<std::mutex>& lock, uint64_t until);
+// The control scripted for one of ServiceMain's calls, once its index is reached.
+void DeliverAtCall(State& s, std::unique_lock<std::mutex>& lock);
+// The common opening of a host-side call: deliver what is due, then record.
+std::unique_lock<std::mutex> Enter(const char* name, const std::string& args);
+BOOL Fail(DWORD error);
+
+}  // namespace simstate
