@@ -12,6 +12,7 @@ size_t IniTextLength;
 size_t IniCursor;
 char* IniTokens[IniTokenLimit];
 int IniTokenCount;
+char* IniDropped;
 
 size_t FoldLineEnds(char* text, size_t length)
 {
@@ -64,6 +65,7 @@ char* NextIniToken(char* start)
     }
     if (quoted) {
         // An unclosed quote loses the token and all that follows it.
+        IniDropped = IniText + at;
         IniCursor = end;
         return NULL;
     }
@@ -96,6 +98,7 @@ void ApplyProgramOption(char* const* tokens, int count)
 void ReadIniOptions()
 {
     IniTokenCount = 0;
+    IniDropped = NULL;
     FILE* file = fopen(IniPath, "rb");
     if (!file) {
         LogMessage("Failed to open ini file %s", IniPath);

@@ -2,6 +2,8 @@
 // option reader and worker program refresh.
 #pragma once
 
+#include "support/platform.h"
+
 #include <stddef.h>
 
 enum {
@@ -20,6 +22,9 @@ extern size_t IniCursor;
 // The tokens the last ReadIniOptions collected, each inside IniText.
 extern char* IniTokens[IniTokenLimit];
 extern int IniTokenCount;
+// Where the token began that an unclosed quote lost, with all text after it;
+// null when none was lost.
+extern char* IniDropped;
 
 // Sets IniPath: the service's INI file, else the computer's, else HOLV32.INI.
 void SelectIniFile(const char* serviceName);
@@ -38,5 +43,19 @@ char* NextIniToken(char* start);
 // ProgramPath becomes the rest of the last "-e" token.
 void ApplyProgramOption(char* const* tokens, int count);
 
+// What the refresh finds and decides, before anything is changed.
+struct RefreshPlan {
+    const char* program;     // ProgramPath after the refresh
+    bool targetNamed;        // an -e option named a target
+    bool targetFound;
+    FILETIME targetCreated;  // 0 when not found, earlier than any file
+    bool localFound;         // HOLV32IP.EXE in the working directory
+    FILETIME localCreated;
+    bool copy;               // the local copy is newer: copied over the target
+};
+
+// The refresh's decision from ProgramPath and the two files' creation times.
+// Searches, changes nothing.
+void DecideRefresh(RefreshPlan* plan);
 // Copies a newer local HOLV32IP.EXE over the -e target and settles ProgramPath.
 void RefreshWorkerProgram();

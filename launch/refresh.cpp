@@ -9,36 +9,44 @@
 
 static const char LocalProgram[] = "HOLV32IP.EXE";
 
-void RefreshWorkerProgram()
+void DecideRefresh(RefreshPlan* plan)
 {
-    if (!ProgramPath || !ProgramPath[0]) {
-        ProgramPath = LocalProgram;
+    memset(plan, 0, sizeof *plan);
+    plan->program = LocalProgram;
+    if (!ProgramPath || !ProgramPath[0])
         return;
-    }
+    plan->targetNamed = true;
 
     // A target that is not found counts as created at time 0, before any file.
-    WIN32_FIND_DATAA target;
-    memset(&target, 0, sizeof target);
-    FILETIME targetCreated = {0, 0};
-    HANDLE search = FindFirstFileA(ProgramPath, &target);
+    WIN32_FIND_DATAA found;
+    memset(&found, 0, sizeof found);
+    HANDLE search = FindFirstFileA(ProgramPath, &found);
     if (search != INVALID_HANDLE_VALUE) {
-        targetCreated = target.ftCreationTime;
+        plan->targetFound = true;
+        plan->targetCreated = found.ftCreationTime;
         FindClose(search);
     }
 
-    WIN32_FIND_DATAA local;
-    memset(&local, 0, sizeof local);
-    search = FindFirstFileA(LocalProgram, &local);
+    memset(&found, 0, sizeof found);
+    search = FindFirstFileA(LocalProgram, &found);
     if (search == INVALID_HANDLE_VALUE) {
         // Without the update source the -e target is not used at all.
-        ProgramPath = LocalProgram;
         return;
     }
     FindClose(search);
+    plan->localFound = true;
+    plan->localCreated = found.ftCreationTime;
+    plan->program = ProgramPath;
+    plan->copy = CompareFileTime(&plan->targetCreated, &plan->localCreated) < 0;
+}
 
-    if (CompareFileTime(&targetCreated, &local.ftCreationTime) >= 0)
+void RefreshWorkerProgram()
+{
+    RefreshPlan plan;
+    DecideRefresh(&plan);
+    ProgramPath = plan.program;
+    if (!plan.copy)
         return;
-
     if (CopyFileA(LocalProgram, ProgramPath, FALSE))
         LogMessage("New EXE detected, copied %s to %s", LocalProgram, ProgramPath);
     else

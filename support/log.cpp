@@ -19,6 +19,8 @@ size_t FormatLogRecord(char* out, size_t size, const struct tm* when, const char
     return (size_t)n < size ? (size_t)n : size - 1;
 }
 
+LogSinkFunction LogSink;
+
 // The Windows runtime appends by seeking to the end and then writing, so two
 // threads appending at once could land on the same offset; one at a time.
 static SRWLOCK LogLock = SRWLOCK_INIT;
@@ -32,6 +34,10 @@ void LogMessage(const char* format, ...)
     va_end(args);
     if (n < 0)
         message[0] = 0;
+    if (LogSink) {
+        LogSink(message);
+        return;
+    }
 
     time_t now = time(NULL);
 

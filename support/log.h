@@ -16,5 +16,10 @@ enum { LogMessageSize = 256, LogStampSize = 32 };
 // characters). A log that cannot be opened costs the message, nothing else.
 void LogMessage(const char* format, ...) LOG_FORMAT_CHECK;
 
+// When set, each formatted message goes here instead of HOLV32.LOG: a check
+// of a folder sees what the host would log without writing the log.
+typedef void (*LogSinkFunction)(const char* message);
+extern LogSinkFunction LogSink;
+
 // The bytes of one record for the given local time; returns their count.
 size_t FormatLogRecord(char* out, size_t size, const struct tm* when, const char* message);

@@ -26,6 +26,7 @@ void ResetHostRecords()
     IniCursor = 0;
     memset(IniTokens, 0, sizeof IniTokens);
     IniTokenCount = 0;
+    IniDropped = nullptr;
 }
 
 void HostTest::SetUp()
