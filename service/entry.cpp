@@ -4,41 +4,15 @@
 
 #include "../support/log.h"
 
-#include <stdio.h>
-#include <string.h>
-
-static char QuenraClient[] = "QuenraClient";
-static char QuenraService[] = "QuenraService";
-static char KorviService[] = "KORVIService";
-static char KorviClient[] = "KORVIClient";
-static char PlunwickService[] = "PlunwickService";
-static char PlunwickClient[] = "PlunwickClient";
-
 static const SERVICE_TABLE_ENTRYA DispatchTable[] = {
-    {QuenraClient, ServiceMain},
-    {QuenraService, ServiceMain},
-    {KorviService, ServiceMain},
-    {KorviClient, ServiceMain},
-    {PlunwickService, ServiceMain},
-    {PlunwickClient, ServiceMain},
+    {ServiceNames[0], ServiceMain},
+    {ServiceNames[1], ServiceMain},
+    {ServiceNames[2], ServiceMain},
+    {ServiceNames[3], ServiceMain},
+    {ServiceNames[4], ServiceMain},
+    {ServiceNames[5], ServiceMain},
     {NULL, NULL},
 };
-
-void ExecutableDirectory(const char* argv0, char* out, size_t size)
-{
-    out[0] = 0;
-    if (!argv0)
-        return;
-    size_t drive = (argv0[0] && argv0[1] == ':') ? 2 : 0;
-    size_t end = drive;
-    for (size_t i = drive; argv0[i]; i++)
-        if (argv0[i] == '\\' || argv0[i] == '/')
-            end = i + 1;
-    // A directory that does not fit is not cut short into another one.
-    if (end >= size)
-        return;
-    snprintf(out, size, "%.*s", (int)end, argv0);
-}
 
 int HostMain(int argc, char** argv)
 {

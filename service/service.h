@@ -16,10 +16,15 @@ extern SERVICE_STATUS_HANDLE StatusHandle;
 extern std::atomic<DWORD> StopRequested;
 
 enum {
+    ServiceNameCount = 6,
+    ServiceNameSize = 16,
     CommandLineSize = 80,
     WaitHintMs = 120000,
     AcceptStopAndShutdown = SERVICE_ACCEPT_STOP | SERVICE_ACCEPT_SHUTDOWN,
 };
+
+// The names of the dispatch table, in its order.
+extern char ServiceNames[ServiceNameCount][ServiceNameSize];
 
 // The process entry: moves to the executable's directory and runs the
 // dispatcher until the service has stopped.
@@ -50,7 +55,7 @@ void FinishService(HANDLE shutdownEvent, DWORD win32ExitCode, DWORD specificExit
 // it holds none).
 void ExecutableDirectory(const char* argv0, char* out, size_t size);
 
-// The worker's command line from the launch settings. False, leaving `out`
-// empty, when it would not fit CommandLineSize.
-bool BuildCommandLine(char (&out)[CommandLineSize], const char* program, const char* iniPath,
-                      bool interactive);
+// The worker's command line from the launch settings. Returns the length it
+// needs; at CommandLineSize or more it does not fit, and `out` stays empty.
+size_t BuildCommandLine(char (&out)[CommandLineSize], const char* program, const char* iniPath,
+                        bool interactive);

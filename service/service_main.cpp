@@ -36,22 +36,6 @@ bool QueryServiceType(const char* name, SERVICE_STATUS* status)
     return ok != FALSE;
 }
 
-bool BuildCommandLine(char (&out)[CommandLineSize], const char* program, const char* iniPath,
-                      bool interactive)
-{
-    memset(out, 0, sizeof out);
-    // A path with blanks is quoted, or the platform would split it and might
-    // run another program (C:\Program.exe for C:\Program Files\...).
-    bool quote = strpbrk(program, " \t") != NULL;
-    size_t needed = strlen(program) + (quote ? 2 : 0) + 1 + strlen(iniPath) + (interactive ? 0 : 3);
-    if (needed >= sizeof out)
-        return false;
-    snprintf(out, sizeof out, quote ? "\"%s\" %s" : "%s %s", program, iniPath);
-    if (!interactive)
-        lstrcatA(out, " -c");
-    return true;
-}
-
 // The end of every start that registered: stopped is set first, so a late
 // stop cannot overwrite it, then the event is closed and "Service stopped"
 // logged, and the stopped report comes last: once the service manager sees
@@ -159,7 +143,7 @@ void WINAPI ServiceMain(DWORD argc, LPSTR* argv)
     // The type field is written only by this thread (the handler changes the state).
     bool interactive = (ServiceStatus.dwServiceType & SERVICE_INTERACTIVE_PROCESS) != 0;
     char commandLine[CommandLineSize];
-    bool fits = BuildCommandLine(commandLine, ProgramPath, IniPath, interactive);
+    bool fits = BuildCommandLine(commandLine, ProgramPath, IniPath, interactive) < CommandLineSize;
     LogMessage("Service starting %s using inifile %s", ProgramPath, IniPath);
 
     PROCESS_INFORMATION worker = {};
