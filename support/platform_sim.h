@@ -19,6 +19,7 @@ typedef const char* LPCSTR;
 typedef void* LPVOID;
 typedef void* HANDLE;
 typedef DWORD* LPDWORD;
+typedef unsigned int UINT;
 typedef BYTE* LPBYTE;
 typedef struct SimServiceHandle* SC_HANDLE;
 typedef struct SimStatusHandle* SERVICE_STATUS_HANDLE;
@@ -28,6 +29,7 @@ typedef struct SimStatusHandle* SERVICE_STATUS_HANDLE;
 #define MAX_PATH 260
 #define INVALID_HANDLE_VALUE ((HANDLE)(intptr_t)-1)
 #define INVALID_FILE_ATTRIBUTES ((DWORD)-1)
+#define FILE_ATTRIBUTE_READONLY 0x1
 #define FILE_ATTRIBUTE_DIRECTORY 0x10
 #define FILE_ATTRIBUTE_NORMAL 0x80
 
@@ -43,6 +45,7 @@ typedef struct SimStatusHandle* SERVICE_STATUS_HANDLE;
 #define ERROR_SERVICE_DOES_NOT_EXIST 1060
 #define ERROR_SERVICE_SPECIFIC_ERROR 1066
 #define ERROR_BUFFER_OVERFLOW 111
+#define ERROR_INSUFFICIENT_BUFFER 122
 
 #define SERVICE_WIN32_OWN_PROCESS 0x10
 #define SERVICE_INTERACTIVE_PROCESS 0x100
@@ -55,7 +58,11 @@ typedef struct SimStatusHandle* SERVICE_STATUS_HANDLE;
 #define SERVICE_CONTROL_SHUTDOWN 5
 #define SERVICE_ACCEPT_STOP 1
 #define SERVICE_ACCEPT_SHUTDOWN 4
+#define SERVICE_QUERY_CONFIG 1
 #define SERVICE_QUERY_STATUS 4
+#define SC_MANAGER_CONNECT 1
+#define SERVICE_CONFIG_FAILURE_ACTIONS 2
+#define SERVICE_CONFIG_FAILURE_ACTIONS_FLAG 4
 #define GENERIC_READ 0x80000000u
 #define PROCESS_QUERY_INFORMATION 0x400
 #define STILL_ACTIVE 259
@@ -70,6 +77,41 @@ typedef struct _SERVICE_STATUS {
     DWORD dwCheckPoint;
     DWORD dwWaitHint;
 } SERVICE_STATUS, *LPSERVICE_STATUS;
+
+typedef struct _QUERY_SERVICE_CONFIGA {
+    DWORD dwServiceType;
+    DWORD dwStartType;
+    DWORD dwErrorControl;
+    LPSTR lpBinaryPathName;
+    LPSTR lpLoadOrderGroup;
+    DWORD dwTagId;
+    LPSTR lpDependencies;
+    LPSTR lpServiceStartName;
+    LPSTR lpDisplayName;
+} QUERY_SERVICE_CONFIGA, *LPQUERY_SERVICE_CONFIGA;
+
+typedef enum _SC_ACTION_TYPE { SC_ACTION_NONE, SC_ACTION_RESTART, SC_ACTION_REBOOT, SC_ACTION_RUN_COMMAND } SC_ACTION_TYPE;
+
+typedef struct _SC_ACTION {
+    SC_ACTION_TYPE Type;
+    DWORD Delay;
+} SC_ACTION;
+
+typedef struct _SERVICE_FAILURE_ACTIONSA {
+    DWORD dwResetPeriod;
+    LPSTR lpRebootMsg;
+    LPSTR lpCommand;
+    DWORD cActions;
+    SC_ACTION* lpsaActions;
+} SERVICE_FAILURE_ACTIONSA;
+
+typedef struct _SERVICE_FAILURE_ACTIONS_FLAG {
+    BOOL fFailureActionsOnNonCrashFailures;
+} SERVICE_FAILURE_ACTIONS_FLAG;
+
+typedef struct _SYSTEMTIME {
+    WORD wYear, wMonth, wDayOfWeek, wDay, wHour, wMinute, wSecond, wMilliseconds;
+} SYSTEMTIME;
 
 typedef void(WINAPI* LPSERVICE_MAIN_FUNCTIONA)(DWORD, LPSTR*);
 typedef void(WINAPI* LPHANDLER_FUNCTION)(DWORD);
@@ -140,6 +182,8 @@ SC_HANDLE WINAPI OpenSCManagerA(LPCSTR machine, LPCSTR database, DWORD access);
 SC_HANDLE WINAPI OpenServiceA(SC_HANDLE manager, LPCSTR name, DWORD access);
 BOOL WINAPI QueryServiceStatus(SC_HANDLE service, LPSERVICE_STATUS status);
 BOOL WINAPI CloseServiceHandle(SC_HANDLE handle);
+BOOL WINAPI QueryServiceConfigA(SC_HANDLE service, LPQUERY_SERVICE_CONFIGA config, DWORD size, LPDWORD needed);
+BOOL WINAPI QueryServiceConfig2A(SC_HANDLE service, DWORD level, LPBYTE buffer, DWORD size, LPDWORD needed);
 
 // Processes and environment
 void WINAPI GetStartupInfoA(LPSTARTUPINFOA info);
@@ -172,6 +216,9 @@ HANDLE WINAPI FindFirstFileA(LPCSTR path, LPWIN32_FIND_DATAA data);
 BOOL WINAPI FindClose(HANDLE search);
 LONG WINAPI CompareFileTime(const FILETIME* first, const FILETIME* second);
 BOOL WINAPI CopyFileA(LPCSTR source, LPCSTR target, BOOL failIfExists);
+UINT WINAPI GetSystemDirectoryA(LPSTR buffer, UINT size);
+UINT WINAPI GetWindowsDirectoryA(LPSTR buffer, UINT size);
+BOOL WINAPI FileTimeToSystemTime(const FILETIME* time, SYSTEMTIME* out);
 
 // The status record's lock
 void WINAPI AcquireSRWLockExclusive(SRWLOCK* lock);

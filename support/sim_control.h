@@ -20,11 +20,24 @@ struct WorkerScript {
     uint64_t killAtMs = 0;  // killed from outside at this virtual time (0: never)
 };
 
+// A service as the service manager holds it, beside the one that runs.
+struct InstalledService {
+    std::string binaryPath;
+    DWORD type = SERVICE_WIN32_OWN_PROCESS;
+    DWORD resetPeriod = 0;
+    std::vector<std::pair<SC_ACTION_TYPE, DWORD>> actions;  // recovery: type, delay in ms
+    bool failureFlag = false;  // failure actions also for a stop with an error
+    DWORD failRecoveryQuery = 0;
+};
+
 struct Script {
     bool underServiceManager = true;
     std::string serviceName = "QuenraService";
     std::vector<std::string> extraArguments;  // ServiceMain's argv after the name
     DWORD installedType = SERVICE_WIN32_OWN_PROCESS;
+    // Further installed services, by name; an entry for serviceName also
+    // gives the type its status query reports.
+    std::map<std::string, InstalledService> installed;
 
     // Error codes injected into the service manager (0: the call works).
     DWORD failRegister = 0, failOpenManager = 0, failOpenService = 0, failQuery = 0, failFirstReport = 0;
@@ -60,6 +73,9 @@ struct Script {
     DWORD failDirectory = 0;
 
     std::string computerName = "SIMHOST";
+    // Where a program named without a path is looked for after the working
+    // directory (empty: not looked in), and the PATH variable's value.
+    std::string systemDirectory, windowsDirectory, path;
     DWORD failComputerName = 0;
 
     std::map<std::string, DWORD> copyFailures;  // CopyFileA target as passed -> error

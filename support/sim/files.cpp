@@ -122,3 +122,37 @@ BOOL WINAPI CopyFileA(LPCSTR source, LPCSTR target, BOOL failIfExists)
         s.creationTimes.erase(Absolute(to));
     return TRUE;
 }
+
+static UINT ScriptedDirectory(const std::string& text, LPSTR buffer, UINT size)
+{
+    if (text.size() + 1 > size)
+        return (UINT)text.size() + 1;
+    memcpy(buffer, text.c_str(), text.size() + 1);
+    return (UINT)text.size();
+}
+
+UINT WINAPI GetSystemDirectoryA(LPSTR buffer, UINT size)
+{
+    auto lock = Enter("GetSystemDirectoryA", std::to_string(size));
+    return ScriptedDirectory(S().script.systemDirectory, buffer, size);
+}
+
+UINT WINAPI GetWindowsDirectoryA(LPSTR buffer, UINT size)
+{
+    auto lock = Enter("GetWindowsDirectoryA", std::to_string(size));
+    return ScriptedDirectory(S().script.windowsDirectory, buffer, size);
+}
+
+BOOL WINAPI FileTimeToSystemTime(const FILETIME* time, SYSTEMTIME* out)
+{
+    uint64_t ticks = ((uint64_t)time->dwHighDateTime << 32) | time->dwLowDateTime;
+    if (ticks >= 0x8000000000000000ull)
+        return Fail(ERROR_INVALID_PARAMETER);
+    // Ticks of 100 ns since 1601; before 1970 is not needed here.
+    time_t seconds = (time_t)((int64_t)(ticks / 10000000ull) - 11644473600ll);
+    struct tm t = {};
+    gmtime_r(&seconds, &t);
+    *out = {(WORD)(t.tm_year + 1900), (WORD)(t.tm_mon + 1), (WORD)t.tm_wday, (WORD)t.tm_mday,
+            (WORD)t.tm_hour, (WORD)t.tm_min, (WORD)t.tm_sec, (WORD)((ticks / 10000) % 1000)};
+    return TRUE;
+}

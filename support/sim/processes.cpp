@@ -29,13 +29,18 @@ BOOL WINAPI SetEnvironmentVariableA(LPCSTR name, LPCSTR value)
 DWORD WINAPI GetEnvironmentVariableA(LPCSTR name, LPSTR buffer, DWORD size)
 {
     auto lock = Enter("GetEnvironmentVariableA", Text(name));
-    auto it = S().environment.find(name ? name : "");
-    if (it == S().environment.end())
+    State& s = S();
+    std::string key = name ? name : "";
+    auto it = s.environment.find(key);
+    // PATH is the scripted one unless the host set its own.
+    bool scriptedPath = it == s.environment.end() && key == "PATH" && !s.script.path.empty();
+    if (it == s.environment.end() && !scriptedPath)
         return (Fail(203), 0);
-    if (it->second.size() + 1 > size)
-        return (DWORD)it->second.size() + 1;
-    memcpy(buffer, it->second.c_str(), it->second.size() + 1);
-    return (DWORD)it->second.size();
+    const std::string& value = scriptedPath ? s.script.path : it->second;
+    if (value.size() + 1 > size)
+        return (DWORD)value.size() + 1;
+    memcpy(buffer, value.c_str(), value.size() + 1);
+    return (DWORD)value.size();
 }
 
 LPSTR WINAPI lstrcatA(LPSTR target, LPCSTR text)
@@ -45,7 +50,11 @@ LPSTR WINAPI lstrcatA(LPSTR target, LPCSTR text)
 }
 
 // The program a command line names first, as the platform would find it.
-static bool ProgramExists(const std::string& commandLine)
+// The program a command line names first, found as Windows finds it: a name
+// with a path is taken as it stands; one without is looked for, with .exe
+// added when it has no extension, in the working directory, the system and
+// Windows directories and along PATH.
+static bool ProgramExists(const State& s, const std::string& commandLine)
 {
     std::string program;
     if (!commandLine.empty() && commandLine[0] == '"') {
@@ -54,9 +63,23 @@ static bool ProgramExists(const std::string& commandLine)
     } else {
         program = commandLine.substr(0, commandLine.find_first_of(" \t"));
     }
-    struct stat st;
-    for (const std::string& candidate : {program, program + ".exe", program + ".EXE"})
-        if (stat(Native(candidate.c_str()).c_str(), &st) == 0 && S_ISREG(st.st_mode))
+    auto isFile = [](const std::string& path) {
+        struct stat st;
+        return stat(Native(path.c_str()).c_str(), &st) == 0 && S_ISREG(st.st_mode);
+    };
+    if (program.find_first_of("\\/:") != std::string::npos)
+        return isFile(program);
+    std::string name = program.find('.') == std::string::npos ? program + ".exe" : program;
+    std::vector<std::string> places{"."};
+    for (const std::string* dir : {&s.script.systemDirectory, &s.script.windowsDirectory})
+        if (!dir->empty())
+            places.push_back(*dir);
+    std::stringstream path(s.script.path);
+    for (std::string dir; std::getline(path, dir, ';');)
+        if (!dir.empty())
+            places.push_back(dir);
+    for (const std::string& dir : places)
+        if (isFile(dir + "/" + name))
             return true;
     return false;
 }
@@ -88,7 +111,7 @@ BOOL WINAPI CreateProcessA(LPCSTR application, LPSTR commandLine, LPSECURITY_ATT
     BOOL ok = TRUE;
     if (s.script.failCreateProcess)
         ok = Fail(s.script.failCreateProcess);
-    else if (s.script.requireProgramFile && !ProgramExists(start.commandLine))
+    else if (s.script.requireProgramFile && !ProgramExists(s, start.commandLine))
         ok = Fail(ERROR_FILE_NOT_FOUND);
     if (ok) {
         DWORD pid = s.nextPid += 4;

@@ -135,10 +135,21 @@ SC_HANDLE WINAPI OpenServiceA(SC_HANDLE manager, LPCSTR name, DWORD access)
         return (Fail(ERROR_INVALID_HANDLE), nullptr);
     if (s.script.failOpenService)
         return (Fail(s.script.failOpenService), nullptr);
-    if (!name || s.script.serviceName != name)
+    if (!name || (s.script.serviceName != name && !s.script.installed.count(name)))
         return (Fail(ERROR_SERVICE_DOES_NOT_EXIST), nullptr);
     s.openServiceHandles++;
     return (SC_HANDLE)NewHandle(s, {Kind::Service, name});
+}
+
+// The running service is installed by definition, with the scripted type.
+static sim::InstalledService Installed(State& s, const std::string& name)
+{
+    auto it = s.script.installed.find(name);
+    if (it != s.script.installed.end())
+        return it->second;
+    sim::InstalledService running;
+    running.type = s.script.installedType;
+    return running;
 }
 
 BOOL WINAPI QueryServiceStatus(SC_HANDLE service, LPSERVICE_STATUS status)
@@ -150,7 +161,7 @@ BOOL WINAPI QueryServiceStatus(SC_HANDLE service, LPSERVICE_STATUS status)
         return Fail(ERROR_INVALID_HANDLE);
     if (s.script.failQuery)
         return Fail(s.script.failQuery);
-    *status = {s.script.installedType, SERVICE_START_PENDING, 0, 0, 0, 0, 0};
+    *status = {Installed(s, h->name).type, SERVICE_START_PENDING, 0, 0, 0, 0, 0};
     return TRUE;
 }
 
@@ -163,5 +174,62 @@ BOOL WINAPI CloseServiceHandle(SC_HANDLE handle)
         return Fail(ERROR_INVALID_HANDLE);
     s.handles.erase((uintptr_t)handle);
     s.openServiceHandles--;
+    return TRUE;
+}
+
+// Both queries fill a caller's buffer: the record first, its texts after it.
+BOOL WINAPI QueryServiceConfigA(SC_HANDLE service, LPQUERY_SERVICE_CONFIGA config, DWORD size, LPDWORD needed)
+{
+    auto lock = Enter("QueryServiceConfigA", std::to_string(size));
+    State& s = S();
+    Handle* h = Find(s, (HANDLE)service);
+    if (!h || h->kind != Kind::Service)
+        return Fail(ERROR_INVALID_HANDLE);
+    sim::InstalledService installed = Installed(s, h->name);
+    const std::string& path = installed.binaryPath;
+    DWORD total = (DWORD)(sizeof *config + path.size() + 1 + h->name.size() + 1 + 3);
+    *needed = total;
+    if (!config || size < total)
+        return Fail(ERROR_INSUFFICIENT_BUFFER);
+    char* text = (char*)(config + 1);
+    *config = {};
+    config->dwServiceType = installed.type;
+    config->dwStartType = 3;
+    config->lpBinaryPathName = strcpy(text, path.c_str());
+    config->lpDisplayName = strcpy(text + path.size() + 1, h->name.c_str());
+    config->lpLoadOrderGroup = config->lpDependencies = config->lpServiceStartName =
+        text + path.size() + 1 + h->name.size();  // the display name's terminator: ""
+    return TRUE;
+}
+
+BOOL WINAPI QueryServiceConfig2A(SC_HANDLE service, DWORD level, LPBYTE buffer, DWORD size, LPDWORD needed)
+{
+    auto lock = Enter("QueryServiceConfig2A", std::to_string(level) + "," + std::to_string(size));
+    State& s = S();
+    Handle* h = Find(s, (HANDLE)service);
+    if (!h || h->kind != Kind::Service)
+        return Fail(ERROR_INVALID_HANDLE);
+    sim::InstalledService installed = Installed(s, h->name);
+    if (installed.failRecoveryQuery)
+        return Fail(installed.failRecoveryQuery);
+    if (level == SERVICE_CONFIG_FAILURE_ACTIONS_FLAG) {
+        *needed = sizeof(SERVICE_FAILURE_ACTIONS_FLAG);
+        if (!buffer || size < *needed)
+            return Fail(ERROR_INSUFFICIENT_BUFFER);
+        ((SERVICE_FAILURE_ACTIONS_FLAG*)buffer)->fFailureActionsOnNonCrashFailures = installed.failureFlag;
+        return TRUE;
+    }
+    if (level != SERVICE_CONFIG_FAILURE_ACTIONS)
+        return Fail(ERROR_INVALID_PARAMETER);
+    *needed = (DWORD)(sizeof(SERVICE_FAILURE_ACTIONSA) + installed.actions.size() * sizeof(SC_ACTION));
+    if (!buffer || size < *needed)
+        return Fail(ERROR_INSUFFICIENT_BUFFER);
+    SERVICE_FAILURE_ACTIONSA* actions = (SERVICE_FAILURE_ACTIONSA*)buffer;
+    *actions = {};
+    actions->dwResetPeriod = installed.resetPeriod;
+    actions->cActions = (DWORD)installed.actions.size();
+    actions->lpsaActions = installed.actions.empty() ? nullptr : (SC_ACTION*)(actions + 1);
+    for (size_t i = 0; i < installed.actions.size(); i++)
+        actions->lpsaActions[i] = {installed.actions[i].first, installed.actions[i].second};
     return TRUE;
 }
