@@ -190,6 +190,7 @@ void WINAPI GetStartupInfoA(LPSTARTUPINFOA info);
 BOOL WINAPI SetEnvironmentVariableA(LPCSTR name, LPCSTR value);
 DWORD WINAPI GetEnvironmentVariableA(LPCSTR name, LPSTR buffer, DWORD size);
 LPSTR WINAPI lstrcatA(LPSTR target, LPCSTR text);
+int WINAPI lstrcmpiA(LPCSTR first, LPCSTR second);
 BOOL WINAPI CreateProcessA(LPCSTR application, LPSTR commandLine, LPSECURITY_ATTRIBUTES processAttributes,
                            LPSECURITY_ATTRIBUTES threadAttributes, BOOL inheritHandles, DWORD flags,
                            LPVOID environment, LPCSTR directory, LPSTARTUPINFOA startup,

@@ -49,12 +49,18 @@ LPSTR WINAPI lstrcatA(LPSTR target, LPCSTR text)
     return strcat(target, text);
 }
 
-// The program a command line names first, as the platform would find it.
+int WINAPI lstrcmpiA(LPCSTR first, LPCSTR second)
+{
+    auto lock = Enter("lstrcmpiA", Text(first) + "," + Text(second));
+    return strcasecmp(first, second);
+}
+
 // The program a command line names first, found as Windows finds it: a name
 // with a path is taken as it stands; one without is looked for, with .exe
 // added when it has no extension, in the working directory, the system and
-// Windows directories and along PATH.
-static bool ProgramExists(const State& s, const std::string& commandLine)
+// Windows directories and along PATH, each full path short of MAX_PATH.
+// Returns 0 when found, else the start's error.
+static DWORD FindProgramOf(const State& s, const std::string& commandLine)
 {
     std::string program;
     if (!commandLine.empty() && commandLine[0] == '"') {
@@ -67,10 +73,18 @@ static bool ProgramExists(const State& s, const std::string& commandLine)
         struct stat st;
         return stat(Native(path.c_str()).c_str(), &st) == 0 && S_ISREG(st.st_mode);
     };
-    if (program.find_first_of("\\/:") != std::string::npos)
-        return isFile(program);
+    if (program.find_first_of("\\/:") != std::string::npos) {
+        if (isFile(program))
+            return 0;
+        std::string folder = Native(program.c_str());
+        folder = folder.substr(0, folder.rfind('/') + 1);
+        struct stat st;
+        return folder.empty() || (stat(folder.c_str(), &st) == 0 && S_ISDIR(st.st_mode)) ? ERROR_FILE_NOT_FOUND
+                                                                                          : ERROR_PATH_NOT_FOUND;
+    }
     std::string name = program.find('.') == std::string::npos ? program + ".exe" : program;
-    std::vector<std::string> places{"."};
+    std::error_code ec;
+    std::vector<std::string> places{fs::current_path(ec).string()};
     for (const std::string* dir : {&s.script.systemDirectory, &s.script.windowsDirectory})
         if (!dir->empty())
             places.push_back(*dir);
@@ -79,9 +93,9 @@ static bool ProgramExists(const State& s, const std::string& commandLine)
         if (!dir.empty())
             places.push_back(dir);
     for (const std::string& dir : places)
-        if (isFile(dir + "/" + name))
-            return true;
-    return false;
+        if (dir.size() + 1 + name.size() < MAX_PATH && isFile(dir + "/" + name))
+            return 0;
+    return ERROR_FILE_NOT_FOUND;
 }
 
 BOOL WINAPI CreateProcessA(LPCSTR application, LPSTR commandLine, LPSECURITY_ATTRIBUTES processAttributes,
@@ -111,8 +125,8 @@ BOOL WINAPI CreateProcessA(LPCSTR application, LPSTR commandLine, LPSECURITY_ATT
     BOOL ok = TRUE;
     if (s.script.failCreateProcess)
         ok = Fail(s.script.failCreateProcess);
-    else if (s.script.requireProgramFile && !ProgramExists(s, start.commandLine))
-        ok = Fail(ERROR_FILE_NOT_FOUND);
+    else if (DWORD error = s.script.requireProgramFile ? FindProgramOf(s, start.commandLine) : 0)
+        ok = Fail(error);
     if (ok) {
         DWORD pid = s.nextPid += 4;
         s.processes.push_back({pid, s.script.worker, start.eventName, s.now});

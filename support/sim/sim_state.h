@@ -19,6 +19,7 @@
 #include <mutex>
 #include <sstream>
 #include <string>
+#include <strings.h>
 #include <sys/stat.h>
 #include <thread>
 #include <unistd.h>

@@ -1,0 +1,267 @@
+// HOLVCHK's analysis on the simulated platform: one table of folder layouts.
+// Each is checked, then the host itself is started on the same layout; both
+// must name the same INI file and program, the check must say the worker
+// starts exactly when the host starts it, and the check must change nothing.
+#include "sim_fixture.h"
+
+#include "launch/launch.h"
+#include "launch/launch_steps.h"
+#include "service/service.h"
+#include "support/log.h"
+#include "tools/holvchk/check.h"
+
+#include <filesystem>
+#include <fstream>
+#include <functional>
+#include <map>
+#include <sstream>
+
+namespace fs = std::filesystem;
+using Lines = std::vector<std::string>;
+
+namespace {
+
+class CheckTest : public HostTest {
+protected:
+    // The fixture's default folder again, with nothing else in it.
+    void FreshFolder()
+    {
+        fs::current_path(dir);
+        for (const auto& entry : fs::directory_iterator(dir))
+            fs::remove_all(entry.path());
+        WriteFile("HOLVSVC.EXE", "host");
+        WriteFile("HOLV32IP.EXE", "worker");
+        WriteFile("HOLV32.INI", "");
+        sim::Reset();
+        ResetHostRecords();
+        sim::script().computerName = "SIMHOST";
+    }
+
+    std::map<std::string, std::string> Snapshot() const
+    {
+        std::map<std::string, std::string> files;
+        for (const auto& entry : fs::recursive_directory_iterator(dir)) {
+            std::string path = entry.path().string().substr(dir.size());
+            files[path] = entry.is_directory() ? "(folder)" : ReadFile(path.substr(1));
+        }
+        return files;
+    }
+};
+
+Lines SplitLines(const std::string& text)
+{
+    Lines lines;
+    std::stringstream in(text);
+    for (std::string line; std::getline(in, line);)
+        lines.push_back(line);
+    return lines;
+}
+
+}  // namespace
+
+TEST_F(CheckTest, PredictsTheHostOnEachLayoutAndChangesNothing)
+{
+    const std::string deep = std::string(246 - dir.size(), 'd');  // the folder of 247 characters
+    auto install = [&](const std::string& name, const std::string& path, DWORD type) {
+        sim::script().installed[name].binaryPath = path;
+        sim::script().installed[name].type = type;
+    };
+    auto self = [&] { install("QuenraService", dir + "/HOLVSVC.EXE", 0x10); };
+    auto times = [&](uint64_t local, const std::string& target, uint64_t targetTime) {
+        sim::SetCreationTime("HOLV32IP.EXE", local);
+        if (!target.empty())
+            sim::SetCreationTime(target, targetTime);
+    };
+    struct Row {
+        const char* what;
+        std::function<void()> setUp;
+        int status;
+        std::string ini, program;
+        Lines findings;  // "kind: fragment"; a leading ! for one that must not be there
+        const char* subfolder = "";  // where the host runs, below the test folder
+    } rows[] = {
+        {"default folder", self, 0, "HOLV32.INI", "HOLV32IP.EXE",
+         {"note: INI candidate QuenraService.ini (service name): passed over, missing",
+          "note: INI candidate SIMHOST.ini (computer name): passed over, missing", "note: no -e option",
+          "note: the command line is 26 of at most 79", "note: shutdown event: HOLVSVCE_SHUTDOWN:",
+          "note: nothing restarts the service", "note: HOLV32.LOG does not exist yet", "!warning:"}},
+        {"service name before computer name",
+         [&] { self(); WriteFile("QuenraService.ini", "-x"); WriteFile("SIMHOST.ini", "-eX.EXE"); }, 0,
+         "QuenraService.ini", "HOLV32IP.EXE", {"note: INI candidate QuenraService.ini (service name): chosen"}},
+        {"a folder named like the service's INI file",
+         [&] { self(); fs::create_directory("QuenraService.ini"); WriteFile("SIMHOST.ini", ""); }, 0, "SIMHOST.ini",
+         "HOLV32IP.EXE", {"note: INI candidate QuenraService.ini (service name): passed over, it is a directory"}},
+        {"default INI file missing", [&] { self(); fs::remove("HOLV32.INI"); }, 0, "HOLV32.INI", "HOLV32IP.EXE",
+         {"warning: the host will log \"Failed to open ini file HOLV32.INI\""}},
+        {"copy into a subfolder",
+         [&] { self(); fs::create_directory("Run"); WriteFile("HOLV32.INI", "-eRun\\W.EXE"); times(200, "", 0); }, 0,
+         "HOLV32.INI", "Run\\W.EXE", {"note: refresh: the host copies HOLV32IP.EXE", "note: the start finds the program"}},
+        {"copy into a missing folder", [&] { self(); WriteFile("HOLV32.INI", "-eNoSuch\\W.EXE"); }, 1, "HOLV32.INI",
+         "NoSuch\\W.EXE", {"error: the copy to NoSuch\\W.EXE will fail: its folder NoSuch\\ does not exist"}},
+        {"an administrator's own program at the -e place",
+         [&] {
+             self(); fs::create_directory("Run"); WriteFile("Run/W.EXE", "mine");
+             WriteFile("HOLV32.INI", "-eRun\\W.EXE"); times(200, "Run/W.EXE", 100);
+         },
+         0, "HOLV32.INI", "Run\\W.EXE",
+         {"warning: the start overwrites Run\\W.EXE, whose bytes differ", "note: on NTFS an overwritten file"}},
+        {"a newer target is kept",
+         [&] {
+             self(); fs::create_directory("Run"); WriteFile("Run/W.EXE", "mine");
+             WriteFile("HOLV32.INI", "-eRun\\W.EXE"); times(200, "Run/W.EXE", 300);
+         },
+         0, "HOLV32.INI", "Run\\W.EXE", {"note: refresh: no copy", "!warning:"}},
+        {"-e without a local HOLV32IP.EXE",
+         [&] {
+             self(); fs::remove("HOLV32IP.EXE"); fs::create_directory("Run"); WriteFile("Run/W.EXE", "w");
+             WriteFile("HOLV32.INI", "-eRun\\W.EXE");
+         },
+         1, "HOLV32.INI", "HOLV32IP.EXE",
+         {"warning: -e names Run\\W.EXE, but there is no HOLV32IP.EXE", "error: the start will not find HOLV32IP.EXE"}},
+        {"a worker found along PATH",
+         [&] {
+             self(); fs::remove("HOLV32IP.EXE"); fs::create_directory("bin"); WriteFile("bin/HOLV32IP.EXE", "w");
+             sim::script().path = dir + "/bin";
+         },
+         0, "HOLV32.INI", "HOLV32IP.EXE", {"note: the start finds the program as " + dir + "/bin\\HOLV32IP.EXE"}},
+        {"a minus sign inside a word", [&] { self(); WriteFile("HOLV32.INI", "; the-end\r\n"); times(200, "", 0); }, 1,
+         "HOLV32.INI", "nd",
+         {"warning: the option -end comes from inside the word the-end", "error: the start will not find nd.exe"}},
+        {"options the host never uses",
+         [&] {
+             self();
+             std::string text = "-E -eA.EXE -eB.EXE";
+             for (int i = 0; i < 17; i++)
+                 text += " -x";
+             WriteFile("HOLV32.INI", text + " -late -later");
+             times(200, "", 0);
+         },
+         0, "HOLV32.INI", "B.EXE",
+         {"warning: -E is not the program option", "warning: 2 -e options: the last one counts, -eB.EXE; the host "
+          "ignores -eA.EXE", "warning: options past the 20th are ignored: -late -later"}},
+        {"past byte 255, and an unclosed quote",
+         [&] {
+             self();
+             std::string text = "-eW.EXE -r\"unclosed";
+             text.resize(280, ' ');
+             WriteFile("HOLV32.INI", text + "-after");
+             times(200, "", 0);
+         },
+         0, "HOLV32.INI", "W.EXE",
+         {"warning: an unclosed quote at character 9 drops the rest of the text: -r\"unclosed",
+          "warning: 31 bytes past byte 255 are never read; options there: -after"}},
+        {"byte-order mark and an empty -e", [&] { self(); WriteFile("HOLV32.INI", "\xEF\xBB\xBF-e \r\n"); }, 0,
+         "HOLV32.INI", "HOLV32IP.EXE",
+         {"warning: HOLV32.INI begins with a UTF-8 byte-order mark", "warning: the -e option names no program"}},
+        {"UTF-8 in the -e path", [&] { self(); WriteFile("HOLV32.INI", "-e\xC3\x9C\\W.EXE"); }, 1, "HOLV32.INI",
+         "\xC3\x9C\\W.EXE", {"warning: the -e path holds UTF-8 sequences", "for <C3><9C>\\W.EXE"}},
+        {"a command line over 79 characters",
+         [&] { self(); WriteFile("HOLV32.INI", "-e" + std::string(62, 'w') + ".EXE"); times(200, "", 0); }, 1,
+         "HOLV32.INI", std::string(62, 'w') + ".EXE",
+         {"error: the command line would be 80 characters, over 79", "!note: the command line is"}},
+        {"interactive, and a second service from the same folder",
+         [&] { install("QuenraService", dir + "/HOLVSVC.EXE", 0x110); install("KORVIService", dir + "/HOLVSVC.EXE", 0x10); },
+         0, "HOLV32.INI", "HOLV32IP.EXE",
+         {"note: QuenraService is installed", "interactive: the worker gets no -c",
+          "warning: KORVIService is installed from the same folder and shares HOLVSVCE_SHUTDOWN:"}},
+        {"a binary path with a space and no quotes",
+         [&] { fs::create_directory("My Svc"); install("QuenraService", dir + "/My Svc/HOLVSVC.EXE", 0x10); }, 0,
+         "HOLV32.INI", "HOLV32IP.EXE",
+         {"warning: the binary path holds a space and no quotes: Windows may start " + dir + "/My.exe"}},
+        {"not installed", [&] { sim::script().serviceName = "(none)"; }, 0, "HOLV32.INI", "HOLV32IP.EXE",
+         {"note: QuenraService is not installed: assuming a service that is not interactive", "!recovery"}},
+        {"a log that is a folder, and recovery set up",
+         [&] {
+             self(); fs::create_directory("HOLV32.LOG");
+             sim::script().installed["QuenraService"].resetPeriod = 86400;
+             sim::script().installed["QuenraService"].actions = {{SC_ACTION_RESTART, 60000}};
+             sim::script().installed["QuenraService"].failureFlag = true;
+         },
+         0, "HOLV32.INI", "HOLV32IP.EXE",
+         {"warning: HOLV32.LOG is a folder", "note: recovery actions: restart/60000; reset after 86400 s",
+          "!nothing restarts"}},
+        {"a folder of 247 characters",
+         [&] {
+             fs::create_directory(deep);
+             WriteFile(deep + "/HOLVSVC.EXE", "host"); WriteFile(deep + "/HOLV32IP.EXE", "w");
+             install("QuenraService", dir + "/" + deep + "/HOLVSVC.EXE", 0x10);
+         },
+         1, "HOLV32.INI", "HOLV32IP.EXE", {"error: the folder's path is 247 characters"}, deep.c_str()},
+    };
+    for (const Row& row : rows) {
+        SCOPED_TRACE(row.what);
+        FreshFolder();
+        row.setUp();
+        auto before = Snapshot();
+        int status = CheckFolder("QuenraService", NULL);
+        Lines report = SplitLines(CheckOutput);
+        ASSERT_GE(report.size(), 4u) << CheckOutput;
+        EXPECT_EQ(status, row.status) << CheckOutput;
+        EXPECT_EQ(report[0], "INI file: " + row.ini);
+        EXPECT_EQ(report[1], "Program: " + row.program);
+        EXPECT_EQ(report[2].rfind("Command line: ", 0), 0u);
+        EXPECT_EQ(report.back().rfind("HOLVCHK: QuenraService in ", 0), 0u);
+        for (size_t i = 3; i + 1 < report.size(); i++)
+            EXPECT_TRUE(report[i].rfind("error: ", 0) == 0 || report[i].rfind("warning: ", 0) == 0 ||
+                        report[i].rfind("note: ", 0) == 0) << report[i];
+        for (const std::string& expected : row.findings) {
+            bool absent = expected[0] == '!';
+            std::string fragment = absent ? expected.substr(1) : expected;
+            bool seen = CheckOutput != std::string() && std::string(CheckOutput).find(fragment) != std::string::npos;
+            EXPECT_EQ(seen, !absent) << fragment << "\n" << CheckOutput;
+        }
+        // Nothing written, copied, started or signalled.
+        EXPECT_EQ(Snapshot(), before);
+        Lines calls = sim::callNames();
+        for (const char* call : {"CopyFileA", "CreateProcessA", "CreateEventA", "OpenEventA", "SetEvent"})
+            EXPECT_EQ(std::count(calls.begin(), calls.end(), call), 0) << call;
+        EXPECT_TRUE(LogSink == nullptr);
+
+        // The host on the same layout, started as the service manager would.
+        std::string argv0 = dir + "/" + row.subfolder + (row.subfolder[0] ? "/" : "") + "HOLVSVC.EXE";
+        sim::Reset();
+        ResetHostRecords();
+        row.setUp();
+        sim::script().serviceName = "QuenraService";
+        sim::script().controls = {{1000, SERVICE_CONTROL_STOP}};
+        if (sim::script().installed.count("QuenraService")) {
+            char first[BinaryPathSize];
+            ArgumentZero(sim::script().installed["QuenraService"].binaryPath.c_str(), first, sizeof first);
+            argv0 = first;
+        }
+        RunHostAs(argv0);
+        std::string hostDir = fs::current_path().string();
+        std::string log;
+        if (fs::is_regular_file(hostDir + "/HOLV32.LOG")) {
+            std::ifstream logFile(hostDir + "/HOLV32.LOG", std::ios::binary);
+            log.assign(std::istreambuf_iterator<char>(logFile), std::istreambuf_iterator<char>());
+        }
+        // (A log that cannot be written has nothing to compare.)
+        EXPECT_TRUE(log.empty() || log.find("Service starting " + row.program + " using inifile " + row.ini) !=
+                                       std::string::npos) << log;
+        bool started = !sim::starts().empty() && sim::starts()[0].processId != 0;
+        EXPECT_EQ(started, row.status == 0) << log;
+        if (!started && Facts.startError && !log.empty())
+            EXPECT_NE(log.find("error=" + std::to_string(Facts.startError)), std::string::npos) << log;
+        if (started)
+            EXPECT_EQ(report[2], "Command line: " + sim::starts()[0].commandLine);
+    }
+}
+
+TEST_F(CheckTest, RefusesUnknownNamesAndMissingFolders)
+{
+    struct Case {
+        const char* name;
+        const char* directory;
+        const char* says;
+    } cases[] = {
+        {"quenraservice", NULL, "unknown service name"},
+        {"", NULL, "unknown service name"},
+        {"QuenraService", "no/such/folder", "the folder no/such/folder does not exist"},
+    };
+    for (const Case& c : cases) {
+        SCOPED_TRACE(c.name);
+        EXPECT_EQ(CheckFolder(c.name, c.directory), CheckUsage);
+        EXPECT_NE(std::string(CheckOutput).find(c.says), std::string::npos) << CheckOutput;
+    }
+}

@@ -1,0 +1,133 @@
+// The check of one folder, step by step in the host's own order, and the log
+// file the host will write there.
+#include "check.h"
+
+#include "launch/launch.h"
+#include "launch/launch_steps.h"
+#include "service/service.h"
+#include "support/log.h"
+
+#include <stdio.h>
+#include <string.h>
+
+// What the host would write to its log during the steps checked here.
+static void CaptureLog(const char* message)
+{
+    Finding(FindingWarning, "the host will log \"%s\"", message);
+}
+
+void CheckLog()
+{
+    DWORD attributes = GetFileAttributesA("HOLV32.LOG");
+    if (attributes == INVALID_FILE_ATTRIBUTES) {
+        Finding(FindingNote, "HOLV32.LOG does not exist yet: the host creates it");
+        return;
+    }
+    if (attributes & FILE_ATTRIBUTE_DIRECTORY) {
+        Finding(FindingWarning, "HOLV32.LOG is a folder: every record of the host is lost");
+        return;
+    }
+    if (attributes & FILE_ATTRIBUTE_READONLY) {
+        Finding(FindingWarning, "HOLV32.LOG is read-only: every record of the host is lost");
+        return;
+    }
+    // Opened for writing and closed again, with nothing written.
+    FILE* file = fopen("HOLV32.LOG", "r+b");
+    if (file)
+        fclose(file);
+    else
+        Finding(FindingWarning, "HOLV32.LOG cannot be opened for writing (in use, or not writable): the host's "
+                "records are lost while that lasts");
+}
+
+int UsageReport(const char* problem)
+{
+    int n = snprintf(CheckOutput, sizeof CheckOutput, "HOLVCHK: %s\nusage: HOLVCHK NAME [DIRECTORY]\nNAME is one of:",
+                     problem);
+    for (int i = 0; i < ServiceNameCount && n > 0 && n < (int)sizeof CheckOutput; i++)
+        n += snprintf(CheckOutput + n, sizeof CheckOutput - n, " %s", ServiceNames[i]);
+    if (n > 0 && n < (int)sizeof CheckOutput)
+        snprintf(CheckOutput + n, sizeof CheckOutput - n, "\nDIRECTORY defaults to the installed service's folder, "
+                 "else the current one.\n");
+    return CheckUsage;
+}
+
+// Moves to the folder to check, spelled as the installed host spells it when
+// it is the same folder: the shutdown event's name hangs on that text.
+static bool EnterFolder(const char* directory)
+{
+    const char* folder = directory ? directory : Facts.hostDirectory[0] ? Facts.hostDirectory : NULL;
+    if (folder && !SetCurrentDirectoryA(folder))
+        return false;
+    GetCurrentDirectoryA(MAX_PATH, Facts.directory);
+    if (!directory || !Facts.hostDirectory[0])
+        return true;
+    char host[MAX_PATH];
+    if (SetCurrentDirectoryA(Facts.hostDirectory) && GetCurrentDirectoryA(MAX_PATH, host) < MAX_PATH &&
+        lstrcmpiA(host, Facts.directory) == 0)
+        snprintf(Facts.directory, sizeof Facts.directory, "%s", host);
+    SetCurrentDirectoryA(Facts.directory);
+    return true;
+}
+
+int CheckFolder(const char* name, const char* directory)
+{
+    ResetReport();
+    memset(&Facts, 0, sizeof Facts);
+    Facts.name = name;
+    bool known = false;
+    for (int i = 0; i < ServiceNameCount; i++)
+        known = known || strcmp(ServiceNames[i], name) == 0;
+    if (!known)
+        return UsageReport("unknown service name");
+
+    ReadInstallation(name);
+    if (!EnterFolder(directory)) {
+        char problem[CheckLineSize];
+        snprintf(problem, sizeof problem, "the folder %s does not exist (error %lu)",
+                 directory ? directory : Facts.hostDirectory, (unsigned long)GetLastError());
+        snprintf(CheckOutput, sizeof CheckOutput, "HOLVCHK: %s\n", problem);
+        return CheckUsage;
+    }
+
+    LogSink = CaptureLog;
+    CheckInstallation();
+    CheckIniChoice(name);
+    ReadIniOptions();
+    CheckOptions();
+    const char* program = CheckProgram();
+
+    char line[CommandLineSize];
+    size_t needed = BuildCommandLine(line, program, IniPath, Facts.interactive);
+    bool fits = needed < CommandLineSize;
+    char commandLine[CheckLineSize];
+    if (fits) {
+        snprintf(commandLine, sizeof commandLine, "%s", line);
+        Finding(FindingNote, "the command line is %u of at most %u characters", (unsigned)needed,
+                (unsigned)CommandLineSize - 1);
+    } else {
+        snprintf(commandLine, sizeof commandLine, "none (%u characters, over %u: error 206)", (unsigned)needed,
+                 (unsigned)CommandLineSize - 1);
+        Facts.startError = ERROR_FILENAME_EXCED_RANGE;
+        Finding(FindingError, "the command line would be %u characters, over %u: the host refuses it and the start "
+                "fails with error 206", (unsigned)needed, (unsigned)CommandLineSize - 1);
+    }
+    CheckShutdownEvent(name);
+    CheckLog();
+    CheckRecovery();
+    LogSink = NULL;
+
+    char shownIni[CheckLineSize], shownProgram[CheckLineSize], verdict[CheckLineSize * 2];
+    ShowText(shownIni, sizeof shownIni, IniPath, strlen(IniPath), false);
+    ShowText(shownProgram, sizeof shownProgram, program, strlen(program), false);
+    bool starts = fits && Facts.programFound;
+    if (starts)
+        snprintf(verdict, sizeof verdict, "HOLVCHK: %s in %s: the host would start the worker (%d warnings, %d notes)",
+                 name, Facts.directory, FindingCount(FindingWarning), FindingCount(FindingNote));
+    else
+        snprintf(verdict, sizeof verdict, "HOLVCHK: %s in %s: the host would not start the worker, error %lu (%d "
+                 "errors, %d warnings)", name, Facts.directory, (unsigned long)Facts.startError,
+                 FindingCount(FindingError), FindingCount(FindingWarning));
+    ComposeReport(shownIni, shownProgram, commandLine, verdict);
+    return starts ? CheckStarts : CheckDoesNotStart;
+}

@@ -1,0 +1,84 @@
+// HOLVCHK: what HOLVSVC.EXE will do in a folder, found by running the host's
+// own launch code there, with nothing written: no log, no copy, no start.
+#pragma once
+
+#include "support/platform.h"
+
+#include <stddef.h>
+
+#if defined(__GNUC__)
+#define CHECK_FORMAT(a, b) __attribute__((format(printf, a, b)))
+#else
+#define CHECK_FORMAT(a, b)
+#endif
+
+enum {
+    CheckOutputSize = 16384,
+    CheckLineSize = 1024,
+    BinaryPathSize = 1024,
+};
+
+enum FindingKind { FindingError, FindingWarning, FindingNote };
+
+// Exit statuses: the host would start the worker; it would not; wrong usage
+// or a folder that does not exist.
+enum { CheckStarts = 0, CheckDoesNotStart = 1, CheckUsage = 2 };
+
+// What the check learns on its way, for the steps that follow.
+struct CheckFacts {
+    const char* name;
+    bool installed;
+    DWORD installedType;
+    char binaryPath[BinaryPathSize];
+    char hostDirectory[MAX_PATH];  // the folder the installed host moves to
+    char directory[MAX_PATH];      // the checked folder, as the platform spells it
+    bool interactive;
+    bool programFound;
+    DWORD startError;  // what the start fails with; 0 when it succeeds
+};
+extern CheckFacts Facts;
+
+// The whole report, ready to print.
+extern char CheckOutput[CheckOutputSize];
+
+// Checks NAME in DIRECTORY (null: the installed service's folder, else the
+// current one). Fills CheckOutput; returns the exit status.
+int CheckFolder(const char* name, const char* directory);
+// The usage text with what was wrong, into CheckOutput; returns CheckUsage.
+int UsageReport(const char* problem);
+
+// ---- the report
+void ResetReport();
+void Finding(FindingKind kind, const char* format, ...) CHECK_FORMAT(2, 3);
+int FindingCount(FindingKind kind);
+const char* FirstError();
+// The fixed lines first, then the findings, then the verdict.
+void ComposeReport(const char* iniFile, const char* program, const char* commandLine, const char* verdict);
+// Text for a report line: control bytes as <XX>, and bytes 0x80 to 0xFF too
+// when `escapeHigh`; cut with "..." to fit.
+void ShowText(char* out, size_t size, const char* text, size_t length, bool escapeHigh);
+// "2026-12-09 10:00:00 UTC", or "missing" for time 0.
+void ShowFileTime(char* out, size_t size, const FILETIME& time);
+
+// ---- the steps, in the order CheckFolder runs them
+// The service's installation: whether installed, its binary path and type,
+// and the folder its host will move to.
+void ReadInstallation(const char* name);
+void CheckInstallation();
+void CheckIniChoice(const char* name);
+// After the host's ReadIniOptions: what it will never use, and the text's
+// character set.
+void CheckOptions();
+// The refresh and the program as a start will look for it. Returns the program.
+const char* CheckProgram();
+void CheckShutdownEvent(const char* name);
+void CheckLog();
+void CheckRecovery();
+
+// argument 0 as the C runtime takes it from a command line: up to the closing
+// quote, or up to the first blank.
+void ArgumentZero(const char* commandLine, char* out, size_t size);
+// Where a start finds `program` (the command line's first token) from the
+// working directory. False with the start's error when nowhere; `willExist`
+// names a file a copy will have made by then.
+bool FindProgram(const char* program, const char* willExist, char* found, size_t size, DWORD* error);

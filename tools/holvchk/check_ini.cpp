@@ -1,0 +1,202 @@
+// The INI file: which one the host chooses and why the others were passed
+// over, what of its text the host will never use, and its character set.
+#include "check.h"
+
+#include "launch/launch.h"
+#include "launch/launch_steps.h"
+
+#include <stdio.h>
+#include <string.h>
+
+enum { FileBytesSize = 4096, NamedTokens = 8 };
+
+// The INI file as it lies on disk, beyond what the host reads of it.
+static char FileBytes[FileBytesSize];
+static size_t FileLength;
+static bool FileLonger;  // more than FileBytesSize bytes
+
+// Why TryIniName passed over the candidate it was given.
+static void PassedOver(const char* kind, const char* name)
+{
+    if (!IniPath[0]) {
+        Finding(FindingNote, "INI candidate %s.ini (%s): passed over, the name is too long (over 63 characters)",
+                name, kind);
+        return;
+    }
+    DWORD attributes = GetFileAttributesA(IniPath);
+    Finding(FindingNote, "INI candidate %s (%s): passed over, %s", IniPath, kind,
+            attributes == INVALID_FILE_ATTRIBUTES ? "missing" : "it is a directory");
+}
+
+void CheckIniChoice(const char* name)
+{
+    // The explanation asks TryIniName candidate by candidate; the choice
+    // itself is SelectIniFile's, run last.
+    bool chosen = TryIniName(name);
+    if (chosen) {
+        Finding(FindingNote, "INI candidate %s (service name): chosen", IniPath);
+    } else {
+        PassedOver("service name", name);
+        char computer[ComputerNameSize];
+        DWORD size = ComputerNameSize;
+        if (!GetComputerNameA(computer, &size)) {
+            Finding(FindingNote, "the computer name cannot be read (error %lu): no computer-name candidate",
+                    (unsigned long)GetLastError());
+        } else if (TryIniName(computer)) {
+            chosen = true;
+            Finding(FindingNote, "INI candidate %s (computer name): chosen", IniPath);
+        } else {
+            PassedOver("computer name", computer);
+        }
+        if (!chosen)
+            Finding(FindingNote, "INI candidate HOLV32.INI (default): chosen, whether it exists or not");
+    }
+    SelectIniFile(name);
+
+    FileLength = 0;
+    FileLonger = false;
+    FILE* file = fopen(IniPath, "rb");
+    if (file) {
+        FileLength = fread(FileBytes, 1, sizeof FileBytes, file);
+        FileLonger = FileLength == sizeof FileBytes && fgetc(file) != EOF;
+        fclose(file);
+    }
+}
+
+// Appends a token to a blank-separated list, as far as it fits.
+static void AppendToken(char* list, size_t size, const char* token)
+{
+    char shown[CheckLineSize];
+    ShowText(shown, sizeof shown, token, strlen(token), false);
+    size_t used = strlen(list);
+    snprintf(list + used, size - used, "%s%s", used ? " " : "", shown);
+}
+
+static bool StartsWith(const char* text, const char* prefix) { return strncmp(text, prefix, strlen(prefix)) == 0; }
+
+// Tokens the host's reader finds in more text, named in a list.
+static int NameTokens(char* first, char* list, size_t size)
+{
+    int count = 0;
+    for (char* token = NextIniToken(first); token; token = NextIniToken(NULL)) {
+        if (!token[0])
+            continue;
+        if (count < NamedTokens)
+            AppendToken(list, size, token);
+        count++;
+    }
+    if (count > NamedTokens)
+        AppendToken(list, size, "...");
+    return count;
+}
+
+// Options that begin inside a word: "the-end" gives "-end".
+static void CheckWordOptions()
+{
+    for (int i = 0; i < IniTokenCount; i++) {
+        const char* token = IniTokens[i];
+        size_t at = (size_t)(token - IniText);
+        if (!token[0] || at == 0 || (unsigned char)IniText[at - 1] <= ' ')
+            continue;
+        size_t word = at;
+        while (word > 0 && (unsigned char)IniText[word - 1] > ' ')
+            word--;
+        char before[CheckLineSize];
+        ShowText(before, sizeof before, IniText + word, at - word, false);
+        Finding(FindingWarning, "the option %s comes from inside the word %s%s: a minus sign inside any word starts "
+                "an option%s", token, before, token,
+                StartsWith(token, "-e") ? ", and this one names the program" : "");
+    }
+}
+
+static bool HoldsUtf8(const char* text)
+{
+    const unsigned char* p = (const unsigned char*)text;
+    for (; *p; p++) {
+        int follow = (*p >= 0xC2 && *p <= 0xDF) ? 1 : (*p >= 0xE0 && *p <= 0xEF) ? 2 : (*p >= 0xF0 && *p <= 0xF4) ? 3 : 0;
+        if (!follow)
+            continue;
+        int i = 1;
+        while (i <= follow && p[i] >= 0x80 && p[i] <= 0xBF)
+            i++;
+        if (i > follow)
+            return true;
+    }
+    return false;
+}
+
+void CheckOptions()
+{
+    char list[CheckLineSize];
+    if (FileLength >= 3 && memcmp(FileBytes, "\xEF\xBB\xBF", 3) == 0)
+        Finding(FindingWarning, "%s begins with a UTF-8 byte-order mark: the host reads it in the ANSI code page; "
+                "save it as ANSI", IniPath);
+
+    // Each -e the host sees, and which of them counts.
+    int programOptions = 0;
+    list[0] = 0;
+    for (int i = 0; i < IniTokenCount; i++) {
+        if (StartsWith(IniTokens[i], "-E"))
+            Finding(FindingWarning, "%s is not the program option: only a lowercase -e is", IniTokens[i]);
+        if (StartsWith(IniTokens[i], "-e")) {
+            programOptions++;
+            if (IniTokens[i] + 2 != ProgramPath)
+                AppendToken(list, sizeof list, IniTokens[i]);
+        }
+    }
+    if (programOptions > 1)
+        Finding(FindingWarning, "%d -e options: the last one counts, -e%s; the host ignores %s", programOptions,
+                ProgramPath, list);
+    if (ProgramPath && !ProgramPath[0])
+        Finding(FindingWarning, "the -e option names no program (a space after -e ends it): the host starts "
+                "HOLV32IP.EXE");
+    if (ProgramPath && HoldsUtf8(ProgramPath)) {
+        char shown[CheckLineSize];
+        ShowText(shown, sizeof shown, ProgramPath, strlen(ProgramPath), true);
+        Finding(FindingWarning, "the -e path holds UTF-8 sequences, but the host reads the ANSI code page: it looks "
+                "for %s (bytes shown as <XX>)", shown);
+    }
+    CheckWordOptions();
+
+    if (IniDropped) {
+        char swallowed[CheckLineSize];
+        ShowText(swallowed, 120, IniDropped, IniTextLength - (size_t)(IniDropped - IniText), false);
+        Finding(FindingWarning, "an unclosed quote at character %u drops the rest of the text: %s",
+                (unsigned)(IniDropped - IniText) + 1, swallowed);
+    }
+
+    // The reader stopped at 20 tokens; the same reader names what follows.
+    if (IniTokenCount == IniTokenLimit) {
+        list[0] = 0;
+        if (NameTokens(NULL, list, sizeof list))
+            Finding(FindingWarning, "options past the 20th are ignored: %s", list);
+    }
+
+    // Bytes past the 255th, read by the same reader into its own buffer,
+    // which is put back afterwards: ProgramPath points into it.
+    if (FileLength > IniTextSize - 1) {
+        char saved[IniTextSize];
+        memcpy(saved, IniText, sizeof saved);
+        size_t savedLength = IniTextLength, savedCursor = IniCursor;
+        char* savedDropped = IniDropped;
+        size_t rest = FileLength - (IniTextSize - 1);
+        size_t take = rest < IniTextSize - 1 ? rest : IniTextSize - 1;
+        memcpy(IniText, FileBytes + IniTextSize - 1, take);
+        IniTextLength = FoldLineEnds(IniText, take);
+        IniText[IniTextLength] = 0;
+        list[0] = 0;
+        int found = NameTokens(IniText, list, sizeof list);
+        if (rest > take)
+            AppendToken(list, sizeof list, "(and further text)");
+        if (found)
+            Finding(FindingWarning, "%s%lu bytes past byte 255 are never read; options there: %s",
+                    FileLonger ? "more than " : "", (unsigned long)rest, list);
+        else
+            Finding(FindingNote, "%s%lu bytes past byte 255 are never read (no options among them)",
+                    FileLonger ? "more than " : "", (unsigned long)rest);
+        memcpy(IniText, saved, sizeof saved);
+        IniTextLength = savedLength;
+        IniCursor = savedCursor;
+        IniDropped = savedDropped;
+    }
+}

@@ -1,0 +1,175 @@
+// The service as the service manager holds it: installed or not, its binary
+// path and type, the services that share its shutdown event, and whether
+// anything restarts it after its worker fails.
+#include "check.h"
+
+#include "service/event_name.h"
+#include "service/service.h"
+
+#include <stdio.h>
+#include <string.h>
+
+enum { ConfigBufferSize = 8192 };
+
+CheckFacts Facts;
+
+static QUERY_SERVICE_CONFIGA* Config;
+static DWORD ConfigBuffer[ConfigBufferSize / sizeof(DWORD)];
+
+// Opens `name` for its configuration; null when it is not installed (or the
+// service manager cannot be reached), with the error kept.
+static SC_HANDLE OpenInstalled(const char* name, SC_HANDLE* manager)
+{
+    *manager = OpenSCManagerA(NULL, NULL, SC_MANAGER_CONNECT);
+    if (!*manager)
+        return NULL;
+    SC_HANDLE service = OpenServiceA(*manager, name, SERVICE_QUERY_CONFIG);
+    if (!service) {
+        DWORD error = GetLastError();
+        CloseServiceHandle(*manager);
+        SetLastError(error);
+    }
+    return service;
+}
+
+static void CloseInstalled(SC_HANDLE service, SC_HANDLE manager)
+{
+    CloseServiceHandle(service);
+    CloseServiceHandle(manager);
+}
+
+// The binary path and type of `name` into Config; false when not installed.
+static bool QueryInstalled(const char* name)
+{
+    SC_HANDLE manager;
+    SC_HANDLE service = OpenInstalled(name, &manager);
+    if (!service)
+        return false;
+    DWORD needed = 0;
+    Config = (QUERY_SERVICE_CONFIGA*)ConfigBuffer;
+    BOOL ok = QueryServiceConfigA(service, Config, sizeof ConfigBuffer, &needed);
+    CloseInstalled(service, manager);
+    return ok != FALSE;
+}
+
+// The folder a host started from this binary path moves to: argument 0 is
+// the path up to its closing quote, or up to its first blank.
+static void HostDirectoryOf(const char* binaryPath, char* out, size_t size)
+{
+    char argv0[BinaryPathSize];
+    ArgumentZero(binaryPath, argv0, sizeof argv0);
+    ExecutableDirectory(argv0, out, size);
+}
+
+void ReadInstallation(const char* name)
+{
+    Facts.installed = QueryInstalled(name);
+    if (!Facts.installed)
+        return;
+    Facts.installedType = Config->dwServiceType;
+    snprintf(Facts.binaryPath, sizeof Facts.binaryPath, "%s", Config->lpBinaryPathName ? Config->lpBinaryPathName : "");
+    HostDirectoryOf(Facts.binaryPath, Facts.hostDirectory, sizeof Facts.hostDirectory);
+    Facts.interactive = (Facts.installedType & SERVICE_INTERACTIVE_PROCESS) != 0;
+}
+
+// The folder's text as the platform gives it once a process has moved there;
+// false when it cannot move there. Comes back to the checked folder.
+static bool SpelledAs(const char* folder, char* out, size_t size)
+{
+    bool ok = SetCurrentDirectoryA(folder) && GetCurrentDirectoryA((DWORD)size, out) < size;
+    SetCurrentDirectoryA(Facts.directory);
+    return ok;
+}
+
+void CheckInstallation()
+{
+    if (!Facts.installed) {
+        Finding(FindingNote, "%s is not installed: assuming a service that is not interactive (the worker gets -c)",
+                Facts.name);
+        return;
+    }
+    Finding(FindingNote, "%s is installed: binary path %s, type 0x%lX (%s)", Facts.name, Facts.binaryPath,
+            (unsigned long)Facts.installedType,
+            Facts.interactive ? "interactive: the worker gets no -c" : "not interactive: the worker gets -c");
+    const char* path = Facts.binaryPath;
+    if (path[0] != '"' && strpbrk(path, " \t")) {
+        char first[BinaryPathSize];
+        ArgumentZero(path, first, sizeof first);
+        Finding(FindingWarning, "the binary path holds a space and no quotes: Windows may start %s.exe in its "
+                "place, and the host takes %s as its folder; quote the path", first,
+                Facts.hostDirectory[0] ? Facts.hostDirectory : "the service manager's working directory");
+    }
+    char host[MAX_PATH];
+    if (!Facts.hostDirectory[0] || !SpelledAs(Facts.hostDirectory, host, sizeof host))
+        Finding(FindingNote, "the installed host's folder %s cannot be entered", Facts.hostDirectory);
+    else if (lstrcmpiA(host, Facts.directory) != 0)
+        Finding(FindingNote, "the installed service runs from %s, not from the folder checked here", host);
+}
+
+void CheckShutdownEvent(const char* name)
+{
+    char event[EventNameSize];
+    ShutdownEventName(event);
+    Finding(FindingNote, "shutdown event: %s", event);
+    for (int i = 0; i < ServiceNameCount; i++) {
+        const char* other = ServiceNames[i];
+        if (strcmp(other, name) == 0 || !QueryInstalled(other))
+            continue;
+        char folder[MAX_PATH], spelled[MAX_PATH];
+        HostDirectoryOf(Config->lpBinaryPathName ? Config->lpBinaryPathName : "", folder, sizeof folder);
+        if (!folder[0] || !SetCurrentDirectoryA(folder))
+            continue;
+        char theirs[EventNameSize];
+        // The event's name is the host's own, computed in that folder.
+        ShutdownEventName(theirs);
+        GetCurrentDirectoryA(sizeof spelled, spelled);
+        SetCurrentDirectoryA(Facts.directory);
+        if (strcmp(theirs, event) == 0)
+            Finding(FindingWarning, "%s is installed from the same folder and shares %s: stopping either service "
+                    "ends both workers", other, event);
+        else if (lstrcmpiA(spelled, Facts.directory) == 0)
+            Finding(FindingNote, "%s is installed from the same folder, spelled %s: it shares the log and "
+                    "HOLV32.INI but not the shutdown event", other, spelled);
+    }
+}
+
+void CheckRecovery()
+{
+    if (!Facts.installed)
+        return;
+    SC_HANDLE manager;
+    SC_HANDLE service = OpenInstalled(Facts.name, &manager);
+    if (!service)
+        return;
+    static DWORD buffer[ConfigBufferSize / sizeof(DWORD)];
+    DWORD needed = 0;
+    bool restarts = false, flag = false;
+    char actions[CheckLineSize] = {0};
+    if (QueryServiceConfig2A(service, SERVICE_CONFIG_FAILURE_ACTIONS, (LPBYTE)buffer, sizeof buffer, &needed)) {
+        const SERVICE_FAILURE_ACTIONSA* failure = (const SERVICE_FAILURE_ACTIONSA*)buffer;
+        static const char* const Kinds[] = {"none", "restart", "reboot", "run a command"};
+        for (DWORD i = 0; i < failure->cActions; i++) {
+            const SC_ACTION& action = failure->lpsaActions[i];
+            size_t used = strlen(actions);
+            snprintf(actions + used, sizeof actions - used, "%s%s/%lu", used ? ", " : "",
+                     (DWORD)action.Type < 4 ? Kinds[action.Type] : "?", (unsigned long)action.Delay);
+            restarts = restarts || action.Type == SC_ACTION_RESTART;
+        }
+        Finding(FindingNote, "recovery actions: %s; reset after %lu s", actions[0] ? actions : "none",
+                (unsigned long)failure->dwResetPeriod);
+    } else {
+        Finding(FindingNote, "the recovery actions cannot be read (error %lu)", (unsigned long)GetLastError());
+    }
+    SERVICE_FAILURE_ACTIONS_FLAG failureFlag = {FALSE};
+    bool flagRead = QueryServiceConfig2A(service, SERVICE_CONFIG_FAILURE_ACTIONS_FLAG, (LPBYTE)&failureFlag,
+                                         sizeof failureFlag, &needed) != FALSE;
+    DWORD flagError = GetLastError();
+    flag = flagRead && failureFlag.fFailureActionsOnNonCrashFailures;
+    CloseInstalled(service, manager);
+    if (!flagRead)
+        Finding(FindingNote, "the failure-actions flag cannot be read (error %lu)", (unsigned long)flagError);
+    if (!restarts || !flag)
+        Finding(FindingNote, "nothing restarts the service when its worker fails (it stops with error 1066): "
+                "sc failure %s reset= 86400 actions= restart/60000 and sc failureflag %s 1 would",
+                Facts.name, Facts.name);
+}
