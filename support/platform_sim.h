@@ -40,6 +40,7 @@ typedef struct SimStatusHandle* SERVICE_STATUS_HANDLE;
 #define ERROR_INVALID_HANDLE 6
 #define ERROR_SHARING_VIOLATION 32
 #define ERROR_INVALID_PARAMETER 87
+#define ERROR_BAD_EXE_FORMAT 193
 #define ERROR_FILENAME_EXCED_RANGE 206
 #define ERROR_FAILED_SERVICE_CONTROLLER_CONNECT 1063
 #define ERROR_SERVICE_DOES_NOT_EXIST 1060
@@ -64,6 +65,10 @@ typedef struct SimStatusHandle* SERVICE_STATUS_HANDLE;
 #define SERVICE_CONFIG_FAILURE_ACTIONS 2
 #define SERVICE_CONFIG_FAILURE_ACTIONS_FLAG 4
 #define GENERIC_READ 0x80000000u
+#define GENERIC_WRITE 0x40000000u
+#define FILE_SHARE_READ 1
+#define FILE_SHARE_WRITE 2
+#define OPEN_EXISTING 3
 #define PROCESS_QUERY_INFORMATION 0x400
 #define STILL_ACTIVE 259
 #define EVENT_ALL_ACCESS 0x1F0003
@@ -217,6 +222,9 @@ HANDLE WINAPI FindFirstFileA(LPCSTR path, LPWIN32_FIND_DATAA data);
 BOOL WINAPI FindClose(HANDLE search);
 LONG WINAPI CompareFileTime(const FILETIME* first, const FILETIME* second);
 BOOL WINAPI CopyFileA(LPCSTR source, LPCSTR target, BOOL failIfExists);
+HANDLE WINAPI CreateFileA(LPCSTR path, DWORD access, DWORD share, LPSECURITY_ATTRIBUTES attributes, DWORD disposition,
+                          DWORD flags, HANDLE templateFile);
+BOOL WINAPI ReadFile(HANDLE file, LPVOID buffer, DWORD size, LPDWORD read, LPVOID overlapped);
 UINT WINAPI GetSystemDirectoryA(LPSTR buffer, UINT size);
 UINT WINAPI GetWindowsDirectoryA(LPSTR buffer, UINT size);
 BOOL WINAPI FileTimeToSystemTime(const FILETIME* time, SYSTEMTIME* out);

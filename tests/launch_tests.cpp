@@ -283,7 +283,7 @@ TEST_F(LaunchTest, RefreshCopiesOnlyANewerLocalProgram)
         fs::remove_all("sub");
         fs::remove_all("nowhere");
         fs::create_directory("sub");
-        WriteFile("HOLV32IP.EXE", "new worker");
+        WriteFile("HOLV32IP.EXE", "MZ new worker");
         if (!row.local)
             fs::remove("HOLV32IP.EXE");
         else
@@ -309,9 +309,9 @@ TEST_F(LaunchTest, RefreshCopiesOnlyANewerLocalProgram)
         EXPECT_EQ(Shown(ProgramPath), row.expectedPath);
         EXPECT_EQ(LogMessages(), row.log);
         if (row.target == File && !onDisk.empty())
-            EXPECT_EQ(ReadFile(native), row.replaced ? "new worker" : "old worker");
+            EXPECT_EQ(ReadFile(native), row.replaced ? "MZ new worker" : "old worker");
         if (row.target == Missing && row.path && row.path[0])
-            EXPECT_EQ(ReadFile(native), row.replaced ? "new worker" : "");
+            EXPECT_EQ(ReadFile(native), row.replaced ? "MZ new worker" : "");
         if (!row.path || !row.path[0])
             EXPECT_TRUE(sim::calls().empty()) << "nothing is looked at without a target";
     }
@@ -365,7 +365,7 @@ TEST_F(LaunchTest, ServiceIniWithTargetInSubfolderCopiesAndStartsTheCopy)
         for (char& c : native)
             if (c == '\\')
                 c = '/';
-        EXPECT_EQ(ReadFile(native), "worker");
+        EXPECT_EQ(ReadFile(native), "MZ worker");
     }
 }
 

@@ -293,7 +293,7 @@ TEST_F(ServiceTest, AControlAtAnyCallNeverOvertakesTheStoppedReport)
                            "early failure"};
     auto setUp = [&](Ending ending) {
         StartOver();
-        WriteFile("HOLV32IP.EXE", "worker");
+        WriteFile("HOLV32IP.EXE", "MZ worker");
         sim::script().timeLimitMs = 60000;
         switch (ending) {
         case AfterEvent:
@@ -415,7 +415,7 @@ TEST_F(ServiceTest, WorkerThatCannotStartGoesFromStartPendingToStopped)
         EXPECT_EQ(Count(sim::callNames(), "SetEvent"), 0);
         EXPECT_EQ(Count(sim::callNames(), "CloseHandle"), 1) << "the event is still closed";
         EXPECT_TRUE(sim::dispatcherReturned());
-        WriteFile("HOLV32IP.EXE", "worker");
+        WriteFile("HOLV32IP.EXE", "MZ worker");
     }
 }
 
@@ -603,7 +603,7 @@ TEST_F(ServiceTest, ArgumentZeroWithoutADirectoryLeavesTheWorkingDirectory)
 TEST_F(ServiceTest, ProgramPathFromTheIniFileGoesIntoTheCommandLineWhole)
 {
     std::filesystem::create_directories("Program Files/Holv");
-    WriteFile("Program Files/Holv/W.EXE", "worker");
+    WriteFile("Program Files/Holv/W.EXE", "MZ worker");
     struct Case {
         std::string ini;
         std::string commandLine;  // empty: refused as too long
@@ -625,7 +625,7 @@ TEST_F(ServiceTest, ProgramPathFromTheIniFileGoesIntoTheCommandLineWhole)
         // The target is newer than the local copy, so it is run as it is.
         std::string target = c.program;
         std::replace(target.begin(), target.end(), '\\', '/');
-        WriteFile(target, "worker");
+        WriteFile(target, "MZ worker");
         sim::SetCreationTime("HOLV32IP.EXE", 100);
         sim::SetCreationTime(target, 200);
         RunHost();

@@ -99,6 +99,8 @@ BOOL WINAPI CloseHandle(HANDLE handle)
         return Fail(ERROR_INVALID_HANDLE);
     if (h->kind == Kind::Event)
         s.events[h->name].handles--;
+    if (h->kind == Kind::File)
+        close((int)h->pid);
     s.handles.erase((uintptr_t)handle);
     return TRUE;
 }

@@ -156,3 +156,42 @@ BOOL WINAPI FileTimeToSystemTime(const FILETIME* time, SYSTEMTIME* out)
             (WORD)t.tm_hour, (WORD)t.tm_min, (WORD)t.tm_sec, (WORD)((ticks / 10000) % 1000)};
     return TRUE;
 }
+
+// Existing files only: what is opened is read, or opened for writing and
+// closed again; nothing here creates or writes a file.
+HANDLE WINAPI CreateFileA(LPCSTR path, DWORD access, DWORD share, LPSECURITY_ATTRIBUTES attributes, DWORD disposition,
+                          DWORD flags, HANDLE templateFile)
+{
+    auto lock = Enter("CreateFileA", Text(path) + "," + Hex(access) + "," + std::to_string(disposition));
+    (void)share, (void)attributes, (void)flags, (void)templateFile;
+    State& s = S();
+    if (disposition != OPEN_EXISTING)
+        return (Fail(ERROR_INVALID_PARAMETER), INVALID_HANDLE_VALUE);
+    std::string native = Native(path);
+    struct stat st;
+    if (!path || stat(native.c_str(), &st) != 0)
+        return (Fail(ERROR_FILE_NOT_FOUND), INVALID_HANDLE_VALUE);
+    if (S_ISDIR(st.st_mode))
+        return (Fail(ERROR_ACCESS_DENIED), INVALID_HANDLE_VALUE);
+    int mode = (access & GENERIC_WRITE) ? ((access & GENERIC_READ) ? O_RDWR : O_WRONLY) : O_RDONLY;
+    int fd = open(native.c_str(), mode);
+    if (fd < 0)
+        return (Fail(ERROR_ACCESS_DENIED), INVALID_HANDLE_VALUE);
+    Handle h{Kind::File, native};
+    h.pid = (DWORD)fd;
+    return NewHandle(s, h);
+}
+
+BOOL WINAPI ReadFile(HANDLE file, LPVOID buffer, DWORD size, LPDWORD read, LPVOID overlapped)
+{
+    auto lock = Enter("ReadFile", std::to_string(size));
+    (void)overlapped;
+    Handle* h = Find(S(), file);
+    if (!h || h->kind != Kind::File)
+        return Fail(ERROR_INVALID_HANDLE);
+    ssize_t n = ::read((int)h->pid, buffer, size);
+    if (n < 0)
+        return Fail(ERROR_ACCESS_DENIED);
+    *read = (DWORD)n;
+    return TRUE;
+}

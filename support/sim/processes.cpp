@@ -73,9 +73,20 @@ static DWORD FindProgramOf(const State& s, const std::string& commandLine)
         struct stat st;
         return stat(Native(path.c_str()).c_str(), &st) == 0 && S_ISREG(st.st_mode);
     };
+    // A program file begins with "MZ"; any other file is no program.
+    auto format = [](const std::string& path) -> DWORD {
+        char magic[2] = {0, 0};
+        FILE* file = fopen(Native(path.c_str()).c_str(), "rb");
+        if (file) {
+            if (fread(magic, 1, 2, file) != 2)
+                magic[0] = 0;
+            fclose(file);
+        }
+        return magic[0] == 'M' && magic[1] == 'Z' ? 0 : ERROR_BAD_EXE_FORMAT;
+    };
     if (program.find_first_of("\\/:") != std::string::npos) {
         if (isFile(program))
-            return 0;
+            return format(program);
         std::string folder = Native(program.c_str());
         folder = folder.substr(0, folder.rfind('/') + 1);
         struct stat st;
@@ -94,7 +105,7 @@ static DWORD FindProgramOf(const State& s, const std::string& commandLine)
             places.push_back(dir);
     for (const std::string& dir : places)
         if (dir.size() + 1 + name.size() < MAX_PATH && isFile(dir + "/" + name))
-            return 0;
+            return format(dir + "/" + name);
     return ERROR_FILE_NOT_FOUND;
 }
 

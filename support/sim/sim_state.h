@@ -13,6 +13,7 @@
 #include <cstdio>
 #include <cstring>
 #include <filesystem>
+#include <fcntl.h>
 #include <fnmatch.h>
 #include <map>
 #include <memory>
@@ -30,12 +31,12 @@ namespace fs = std::filesystem;
 namespace simstate {
 
 
-enum class Kind { Event, Process, Thread, Search, Manager, Service };
+enum class Kind { Event, Process, Thread, Search, Manager, Service, File };
 
 struct Handle {
     Kind kind;
     std::string name;  // event name, or search results
-    DWORD pid = 0;
+    DWORD pid = 0;  // for a file: its descriptor
     std::vector<std::string> results;
 };
 

@@ -31,10 +31,11 @@ void CheckLog()
         Finding(FindingWarning, "HOLV32.LOG is read-only: every record of the host is lost");
         return;
     }
-    // Opened for writing and closed again, with nothing written.
-    FILE* file = fopen("HOLV32.LOG", "r+b");
-    if (file)
-        fclose(file);
+    // Opened for writing as the host opens it, and closed with nothing written.
+    HANDLE file = CreateFileA("HOLV32.LOG", GENERIC_WRITE, FILE_SHARE_READ | FILE_SHARE_WRITE, NULL, OPEN_EXISTING, 0,
+                              NULL);
+    if (file != INVALID_HANDLE_VALUE)
+        CloseHandle(file);
     else
         Finding(FindingWarning, "HOLV32.LOG cannot be opened for writing (in use, or not writable): the host's "
                 "records are lost while that lasts");

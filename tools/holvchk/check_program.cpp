@@ -99,24 +99,43 @@ bool FindProgram(const char* program, const char* willExist, char* found, size_t
     return false;
 }
 
+// A file opened for reading only, shared with every other opener.
+static HANDLE OpenToRead(const char* path)
+{
+    return CreateFileA(path, GENERIC_READ, FILE_SHARE_READ | FILE_SHARE_WRITE, NULL, OPEN_EXISTING, 0, NULL);
+}
+
+// Whether a file begins as every Windows program does, with "MZ".
+static bool LooksLikeProgram(const char* path)
+{
+    HANDLE file = OpenToRead(path);
+    if (file == INVALID_HANDLE_VALUE)
+        return false;
+    char magic[2] = {0, 0};
+    DWORD read = 0;
+    bool ok = ReadFile(file, magic, sizeof magic, &read, NULL) && read == 2;
+    CloseHandle(file);
+    return ok && magic[0] == 'M' && magic[1] == 'Z';
+}
+
 // Whether two files hold the same bytes.
 static bool SameBytes(const char* first, const char* second)
 {
-    FILE* a = fopen(first, "rb");
-    FILE* b = fopen(second, "rb");
-    bool same = a && b;
+    HANDLE a = OpenToRead(first);
+    HANDLE b = OpenToRead(second);
+    bool same = a != INVALID_HANDLE_VALUE && b != INVALID_HANDLE_VALUE;
     static char blockA[CompareBlockSize], blockB[CompareBlockSize];
     while (same) {
-        size_t na = fread(blockA, 1, sizeof blockA, a);
-        size_t nb = fread(blockB, 1, sizeof blockB, b);
-        same = na == nb && memcmp(blockA, blockB, na) == 0;
-        if (na < sizeof blockA)
+        DWORD na = 0, nb = 0;
+        same = ReadFile(a, blockA, sizeof blockA, &na, NULL) && ReadFile(b, blockB, sizeof blockB, &nb, NULL) &&
+               na == nb && memcmp(blockA, blockB, na) == 0;
+        if (na == 0)
             break;
     }
-    if (a)
-        fclose(a);
-    if (b)
-        fclose(b);
+    if (a != INVALID_HANDLE_VALUE)
+        CloseHandle(a);
+    if (b != INVALID_HANDLE_VALUE)
+        CloseHandle(b);
     return same;
 }
 
@@ -182,7 +201,14 @@ const char* CheckProgram()
     char found[MAX_PATH];
     DWORD error = 0;
     Facts.programFound = FindProgram(plan.program, willExist[0] ? willExist : NULL, found, sizeof found, &error);
-    if (Facts.programFound) {
+    // What is found then is the copy of HOLV32IP.EXE, or the file as it is now.
+    bool copy = willExist[0] && lstrcmpiA(found, willExist) == 0;
+    if (Facts.programFound && !LooksLikeProgram(copy ? "HOLV32IP.EXE" : found)) {
+        Facts.programFound = false;
+        Facts.startError = ERROR_BAD_EXE_FORMAT;
+        Finding(FindingError, "%s%s is not a program (it does not begin with MZ): the start fails with error 193",
+                found, copy ? ", a copy of HOLV32IP.EXE," : "");
+    } else if (Facts.programFound) {
         Finding(FindingNote, "the start finds the program as %s", found);
     } else {
         Facts.startError = error;
