@@ -85,13 +85,7 @@ static DWORD FindProgramOf(const State& s, const std::string& commandLine)
         return magic[0] == 'M' && magic[1] == 'Z' ? 0 : ERROR_BAD_EXE_FORMAT;
     };
     if (program.find_first_of("\\/:") != std::string::npos) {
-        if (isFile(program))
-            return format(program);
-        std::string folder = Native(program.c_str());
-        folder = folder.substr(0, folder.rfind('/') + 1);
-        struct stat st;
-        return folder.empty() || (stat(folder.c_str(), &st) == 0 && S_ISDIR(st.st_mode)) ? ERROR_FILE_NOT_FOUND
-                                                                                          : ERROR_PATH_NOT_FOUND;
+        return isFile(program) ? format(program) : ERROR_FILE_NOT_FOUND;
     }
     std::string name = program.find('.') == std::string::npos ? program + ".exe" : program;
     std::error_code ec;

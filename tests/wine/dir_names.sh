@@ -9,18 +9,6 @@ export LC_ALL=C.UTF-8
 . "$(dirname "$0")/lib.sh"
 begin_scenario
 
-# long_dir LENGTH: a directory under C:\ whose text, C:\ included, has LENGTH
-# characters, in components of at most 40.
-long_dir()
-{
-    local rel="L$1" need
-    while [ $((${#rel} + 3)) -lt "$1" ]; do
-        need=$(($1 - 4 - ${#rel}))
-        [ "$need" -gt 40 ] && need=40
-        rel="$rel\\$(printf '%*s' "$need" '' | tr ' ' 'w')"
-    done
-    echo "$rel"
-}
 LONG=$(long_dir 246)
 PAST=$(long_dir 247)
 UMLAUT='Dienste\Überwachung'

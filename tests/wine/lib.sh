@@ -130,6 +130,19 @@ cdir()
     echo "$WINEPREFIX/drive_c/${1//\\//}"
 }
 
+# long_dir LENGTH: a directory under C:\ whose text, C:\ included, has LENGTH
+# characters, in components of at most 40.
+long_dir()
+{
+    local rel="L$1" need
+    while [ $((${#rel} + 3)) -lt "$1" ]; do
+        need=$(($1 - 4 - ${#rel}))
+        [ "$need" -gt 40 ] && need=40
+        rel="$rel\\$(printf '%*s' "$need" '' | tr ' ' 'w')"
+    done
+    echo "$rel"
+}
+
 svcctl()
 {
     wine_out "$WORK/svcctl.out" 'C:\TOOLS\SVCCTL.EXE' "$@"

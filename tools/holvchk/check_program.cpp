@@ -60,11 +60,8 @@ bool FindProgram(const char* program, const char* willExist, char* found, size_t
             snprintf(found, size, "%s", program);
             return true;
         }
-        char folder[MAX_PATH];
-        ExecutableDirectory(program, folder, sizeof folder);
-        *error = IsDirectory(program) ? ERROR_ACCESS_DENIED
-                 : folder[0] && !IsDirectory(folder) ? ERROR_PATH_NOT_FOUND
-                                                     : ERROR_FILE_NOT_FOUND;
+        // A missing folder on the way is no different: the search finds nothing.
+        *error = IsDirectory(program) ? ERROR_ACCESS_DENIED : ERROR_FILE_NOT_FOUND;
         return false;
     }
     // A bare name gets .exe unless it has an extension, and is looked for in
