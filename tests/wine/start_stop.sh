@@ -84,8 +84,13 @@ check "net start" [ $? -eq 0 ]
 svcctl wait KORVIService RUNNING 20
 svcctl query KORVIService >"$WORK/query.txt"
 check "running again, now interactive" grep -q 'RUNNING state=4 type=0x110' "$WORK/query.txt"
+wine_out "$WORK/sc.txt" sc query KORVIService
+check "sc query shows it running" grep -q 'STATE *: 4 *RUNNING' "$WORK/sc.txt"
 sleep 1
-stop_stopped KORVIService "interactive"
+wine_out "$WORK/sc.txt" sc stop KORVIService
+check "sc stop prints the stop" grep -q 'STOP_PENDING' "$WORK/sc.txt"
+svcctl wait KORVIService STOPPED 20
+check "stops after sc stop" [ $? -eq 0 ]
 wine_run sc delete KORVIService
 svcctl query KORVIService >"$WORK/query.txt"
 check "deleted: query finds no service" grep -q 'open failed error=1060' "$WORK/query.txt"
