@@ -36,9 +36,11 @@ else()
     message(WARNING "Python 3 not found: the release checks are not registered")
 endif()
 
-# The package: the host, the example worker, the sample INI file, the documents.
-install(TARGETS holvsvc holvworker RUNTIME DESTINATION .)
-install(FILES ${PROJECT_BINARY_DIR}/package/HOLV32.INI DESTINATION .)
+# The package: the host, the example worker, the sample INI file, SVCCTL.EXE
+# for diagnosis, a README naming each file, the documents.
+install(TARGETS holvsvc holvworker svcctl RUNTIME DESTINATION .)
+install(FILES ${PROJECT_BINARY_DIR}/package/HOLV32.INI ${PROJECT_BINARY_DIR}/package/README.txt
+    DESTINATION .)
 install(FILES ${PROJECT_BINARY_DIR}/package/docs/administrator.md
     ${PROJECT_BINARY_DIR}/package/docs/worker.md DESTINATION docs)
 
@@ -48,3 +50,8 @@ set(CPACK_PACKAGE_VENDOR HOLV)
 set(CPACK_PACKAGE_DESCRIPTION_SUMMARY "HOLV Service Host")
 set(CPACK_INCLUDE_TOPLEVEL_DIRECTORY ON)
 include(CPack)
+# The README names the ZIP's top folder. CPack's own variable for it holds the
+# source package's name at this point, so it is built from its parts.
+set(HOLV_PACKAGE_FOLDER ${CPACK_PACKAGE_NAME}-${CPACK_PACKAGE_VERSION}-${CPACK_SYSTEM_NAME})
+configure_file(${PROJECT_SOURCE_DIR}/docs/package-readme.txt ${PROJECT_BINARY_DIR}/package/README.txt
+    @ONLY NEWLINE_STYLE CRLF)

@@ -5,7 +5,10 @@
 //   svcctl control NAME CODE        prints the status ControlService returns
 //   svcctl query NAME
 //   svcctl wait NAME STATE SECONDS  STATE as a number or a name (RUNNING)
-//   svcctl watch NAME SECONDS       prints each state change with its time
+//   svcctl watch NAME SECONDS [-k]  prints each state change with its time;
+//                                   ends at the first stop, or with -k goes
+//                                   on until the time is up (a keep-alive
+//                                   under Wine that does not hold the service)
 //   svcctl burst NAME COUNT FIRST USERS
 //                                   COUNT interrogates and the user controls
 //                                   FIRST..FIRST+USERS-1, interleaved, from
@@ -16,7 +19,8 @@
 //                                   Cycle i stays running i*SPREAD_MS/COUNT ms
 //                                   before its stop, so the stops meet the
 //                                   host's one-second check at every phase
-//   svcctl hold FILE SECONDS        holds FILE open without sharing
+//   svcctl hold FILE SECONDS        holds FILE open without sharing,
+//                                   creating it if it does not exist
 //
 // Exit code 0 on success, 1 on failure or time up, 2 on wrong usage.
 #include <windows.h>
@@ -25,7 +29,7 @@
 #include <stdlib.h>
 #include <string.h>
 
-enum { PollMs = 20, CyclePollMs = 5, MaxCycles = 1000, StatusTextSize = 160 };
+enum { PollMs = 20, KeepPollMs = 100, CyclePollMs = 5, MaxCycles = 1000, StatusTextSize = 160 };
 
 static const char* const StateNames[] = {
     "0", "STOPPED", "START_PENDING", "STOP_PENDING", "RUNNING",
@@ -56,6 +60,13 @@ static void FormatStatus(char (&out)[StatusTextSize], const SERVICE_STATUS& s)
              (unsigned long)s.dwServiceType, (unsigned long)s.dwControlsAccepted,
              (unsigned long)s.dwWin32ExitCode, (unsigned long)s.dwServiceSpecificExitCode,
              (unsigned long)s.dwCheckPoint, (unsigned long)s.dwWaitHint);
+}
+
+// SECONDS in milliseconds, held at about 49 days (the reach of a tick count,
+// one short of Sleep's INFINITE) rather than wrapped round to a short time.
+static DWORD Milliseconds(DWORD seconds)
+{
+    return seconds >= 0xFFFFFFFFu / 1000 ? 0xFFFFFFFEu : seconds * 1000;
 }
 
 static int Fail(const char* what, DWORD error)
@@ -150,7 +161,7 @@ static int Wait(const char* name, long state, DWORD seconds)
             reached = true;
             break;
         }
-        if (GetTickCount() - begin >= seconds * 1000)
+        if (GetTickCount() - begin >= Milliseconds(seconds))
             break;
         Sleep(PollMs);
     }
@@ -160,45 +171,81 @@ static int Wait(const char* name, long state, DWORD seconds)
     return reached ? 0 : 1;
 }
 
-// Ends at a stopped state that follows some other state, so a watch begun
-// just before the start sees the whole course; or when time is up.
-static int Watch(const char* name, DWORD seconds)
+// One look at NAME through a handle opened for it alone, so a long watch
+// never keeps a deleted service from going (and being created again).
+static bool LookOnce(const char* name, SERVICE_STATUS* status)
 {
     SC_HANDLE service = OpenNamed(name, SERVICE_QUERY_STATUS);
     if (!service)
-        return Fail("open", GetLastError());
+        return false;
+    bool ok = Query(service, status);
+    DWORD error = GetLastError();
+    CloseServiceHandle(service);
+    SetLastError(error);
+    return ok;
+}
+
+// Ends at a stopped state that follows some other state, so a watch begun
+// just before the start sees the whole course; or when time is up. With
+// `keep` it runs until time is up whatever happens to the service, and a
+// service that cannot be looked at (not installed) shows as NONE.
+static int Watch(const char* name, DWORD seconds, bool keep)
+{
+    SC_HANDLE service = NULL;
+    if (!keep) {
+        service = OpenNamed(name, SERVICE_QUERY_STATUS);
+        if (!service)
+            return Fail("open", GetLastError());
+    }
     DWORD begin = GetTickCount();
     DWORD last = 0xFFFFFFFF;
+    DWORD lastError = 0;
+    DWORD lastExit[2] = {0, 0};
     bool left = false;
     bool ended = false;
     for (;;) {
         SERVICE_STATUS status = {};
-        if (!Query(service, &status)) {
-            DWORD error = GetLastError();
+        DWORD error = 0;
+        if (keep) {
+            if (!LookOnce(name, &status))
+                error = GetLastError();
+        } else if (!Query(service, &status)) {
+            error = GetLastError();
             CloseServiceHandle(service);
             return Fail("query", error);
         }
         DWORD elapsed = GetTickCount() - begin;
-        if (status.dwCurrentState != last) {
+        if (error) {
+            if (last != 0 || error != lastError)
+                printf("%7.2f NONE error=%lu\n", elapsed / 1000.0, (unsigned long)error);
+            last = 0;
+            lastError = error;
+        } else if (status.dwCurrentState != last ||
+                   (keep && (status.dwWin32ExitCode != lastExit[0] ||
+                             status.dwServiceSpecificExitCode != lastExit[1]))) {
+            // A keep-alive's polls are far apart: a start that fails at once
+            // may show only as a new exit code on STOPPED.
             last = status.dwCurrentState;
+            lastExit[0] = status.dwWin32ExitCode;
+            lastExit[1] = status.dwServiceSpecificExitCode;
             printf("%7.2f %s exit=%lu specific=%lu\n", elapsed / 1000.0, StateName(last),
-                   (unsigned long)status.dwWin32ExitCode, (unsigned long)status.dwServiceSpecificExitCode);
-            fflush(stdout);
+                   (unsigned long)lastExit[0], (unsigned long)lastExit[1]);
         }
         if (last != SERVICE_STOPPED)
             left = true;
-        else if (left) {
+        else if (left && !keep) {
             ended = true;
             break;
         }
-        if (elapsed >= seconds * 1000)
+        if (elapsed >= Milliseconds(seconds))
             break;
-        Sleep(PollMs);
+        Sleep(keep ? KeepPollMs : PollMs);
     }
-    CloseServiceHandle(service);
+    if (service)
+        CloseServiceHandle(service);
     if (!ended)
         printf("time up after %lu s\n", (unsigned long)seconds);
-    return ended ? 0 : 1;
+    return ended || keep ? 0 : 1;
 }
 
 // Interrogates and user controls in one process, so hundreds cost no more
@@ -346,12 +393,12 @@ static int Cycle(const char* name, DWORD count, DWORD seconds, DWORD spreadMs)
 // Another process's lock on a file: no sharing at all, for SECONDS.
 static int Hold(const char* path, DWORD seconds)
 {
-    HANDLE file = CreateFileA(path, GENERIC_READ | GENERIC_WRITE, 0, NULL, OPEN_EXISTING,
+    HANDLE file = CreateFileA(path, GENERIC_READ | GENERIC_WRITE, 0, NULL, OPEN_ALWAYS,
                               FILE_ATTRIBUTE_NORMAL, NULL);
     if (file == INVALID_HANDLE_VALUE)
         return Fail("open", GetLastError());
     printf("holding %s\n", path);
-    Sleep(seconds * 1000);
+    Sleep(Milliseconds(seconds));
     CloseHandle(file);
     printf("released %s\n", path);
     return 0;
@@ -360,7 +407,7 @@ static int Hold(const char* path, DWORD seconds)
 static int Usage()
 {
     printf("usage: svcctl start NAME | control NAME CODE | query NAME |"
-           " wait NAME STATE SECONDS | watch NAME SECONDS |"
+           " wait NAME STATE SECONDS | watch NAME SECONDS [-k] |"
            " burst NAME COUNT FIRST USERS | cycle NAME COUNT SECONDS [SPREAD_MS] |"
            " hold FILE SECONDS\n");
     return 2;
@@ -387,7 +434,9 @@ int main(int argc, char** argv)
         return Wait(name, state, (DWORD)strtoul(argv[4], NULL, 10));
     }
     if (strcmp(command, "watch") == 0 && argc == 4)
-        return Watch(name, (DWORD)strtoul(argv[3], NULL, 10));
+        return Watch(name, (DWORD)strtoul(argv[3], NULL, 10), false);
+    if (strcmp(command, "watch") == 0 && argc == 5 && strcmp(argv[4], "-k") == 0)
+        return Watch(name, (DWORD)strtoul(argv[3], NULL, 10), true);
     if (strcmp(command, "burst") == 0 && argc == 6)
         return Burst(name, (DWORD)strtoul(argv[3], NULL, 10), (DWORD)strtoul(argv[4], NULL, 10),
                      (DWORD)strtoul(argv[5], NULL, 10));
