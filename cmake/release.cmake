@@ -38,7 +38,7 @@ endif()
 
 # The package: the host, the example worker, the sample INI file, SVCCTL.EXE
 # for diagnosis, a README naming each file, the documents.
-install(TARGETS holvsvc holvworker svcctl RUNTIME DESTINATION .)
+install(TARGETS holvsvc holvworker holvchk svcctl RUNTIME DESTINATION .)
 install(FILES ${PROJECT_BINARY_DIR}/package/HOLV32.INI ${PROJECT_BINARY_DIR}/package/README.txt
     DESTINATION .)
 install(FILES ${PROJECT_BINARY_DIR}/package/docs/administrator.md

@@ -95,7 +95,7 @@ TEST_F(CheckTest, PredictsTheHostOnEachLayoutAndChangesNothing)
          {"warning: the host will log \"Failed to open ini file HOLV32.INI\""}},
         {"copy into a subfolder",
          [&] { self(); fs::create_directory("Run"); WriteFile("HOLV32.INI", "-eRun\\W.EXE"); times(200, "", 0); }, 0,
-         "HOLV32.INI", "Run\\W.EXE", {"note: refresh: the host copies HOLV32IP.EXE", "note: the start finds the program"}},
+         "HOLV32.INI", "Run\\W.EXE", {"note: refresh: before the start the host copies HOLV32IP.EXE", "note: the start finds the program"}},
         {"copy into a missing folder", [&] { self(); WriteFile("HOLV32.INI", "-eNoSuch\\W.EXE"); }, 1, "HOLV32.INI",
          "NoSuch\\W.EXE", {"error: the copy to NoSuch\\W.EXE will fail: its folder NoSuch\\ does not exist"}},
         {"an administrator's own program at the -e place",

@@ -157,9 +157,12 @@ static bool CheckRefresh(const RefreshPlan& plan)
                 ProgramPath, target, local);
         return false;
     }
-    Finding(FindingNote, "refresh: the host copies HOLV32IP.EXE (created %s) %s %s%s%s before the start", local,
-            plan.targetFound ? "over" : "to", ProgramPath, plan.targetFound ? ", created " : ", which does not exist",
-            plan.targetFound ? target : "");
+    if (plan.targetFound)
+        Finding(FindingNote, "refresh: before the start the host copies HOLV32IP.EXE (created %s) over %s (created %s)",
+                local, ProgramPath, target);
+    else
+        Finding(FindingNote, "refresh: before the start the host copies HOLV32IP.EXE (created %s) to %s, which does "
+                "not exist yet", local, ProgramPath);
     char folder[MAX_PATH];
     ExecutableDirectory(ProgramPath, folder, sizeof folder);
     if (folder[0] && !IsDirectory(folder)) {
