@@ -79,6 +79,7 @@ TEST_F(CheckTest, PredictsTheHostOnEachLayoutAndChangesNothing)
         std::string ini, program;
         Lines findings;  // "kind: fragment"; a leading ! for one that must not be there
         const char* subfolder = "";  // where the host runs, below the test folder
+        bool checkHere = false;      // the test folder is named to the check: no host run
     } rows[] = {
         {"default folder", self, 0, "HOLV32.INI", "HOLV32IP.EXE",
          {"note: INI candidate QuenraService.ini (service name): passed over, missing",
@@ -193,13 +194,17 @@ TEST_F(CheckTest, PredictsTheHostOnEachLayoutAndChangesNothing)
              install("QuenraService", dir + "/" + deep + "/HOLVSVC.EXE", 0x10);
          },
          1, "HOLV32.INI", "HOLV32IP.EXE", {"error: the folder's path is 247 characters"}, deep.c_str()},
+        {"another folder than the installed one",
+         [&] { fs::create_directory("Other"); install("QuenraService", dir + "/Other/HOLVSVC.EXE", 0x10); }, 0,
+         "HOLV32.INI", "HOLV32IP.EXE", {"note: the installed service runs from " + dir + "/Other, not from the folder"},
+         "", true},
     };
     for (const Row& row : rows) {
         SCOPED_TRACE(row.what);
         FreshFolder();
         row.setUp();
         auto before = Snapshot();
-        int status = CheckFolder("QuenraService", NULL);
+        int status = CheckFolder("QuenraService", row.checkHere ? dir.c_str() : NULL);
         Lines report = SplitLines(CheckOutput);
         ASSERT_GE(report.size(), 4u) << CheckOutput;
         EXPECT_EQ(status, row.status) << CheckOutput;
@@ -222,6 +227,8 @@ TEST_F(CheckTest, PredictsTheHostOnEachLayoutAndChangesNothing)
         for (const char* call : {"CopyFileA", "CreateProcessA", "CreateEventA", "OpenEventA", "SetEvent"})
             EXPECT_EQ(std::count(calls.begin(), calls.end(), call), 0) << call;
         EXPECT_TRUE(LogSink == nullptr);
+        if (row.checkHere)
+            continue;
 
         // The host on the same layout, started as the service manager would.
         std::string argv0 = dir + "/" + row.subfolder + (row.subfolder[0] ? "/" : "") + "HOLVSVC.EXE";

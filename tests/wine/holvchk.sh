@@ -11,6 +11,8 @@
 export LC_ALL=C.UTF-8
 . "$(dirname "$0")/lib.sh"
 begin_scenario
+# An immutable log is made so again only through its layout.
+trap 'chattr -i "$(cdir CHK)/HOLV32.LOG" 2>/dev/null; end_wine' EXIT
 cp "$BIN_DIR/HOLVCHK.EXE" "$WINEPREFIX/drive_c/TOOLS/"
 
 LONG=$(long_dir 247)
@@ -29,6 +31,7 @@ layout()
 {
     local d=$1 D
     D=$(cdir "$d")
+    chattr -i "$D/HOLV32.LOG" 2>/dev/null
     find "$D" -mindepth 1 -maxdepth 1 ! -name HOLVSVC.EXE -exec rm -rf {} +
     rm -rf "$C/RUN" "$C/RUN DIR" "$C/NOPE"
     install_worker "$d"
@@ -67,6 +70,7 @@ layout()
     ansi_path) mkdir "$C/RUN"; ini "$d" HOLV32.INI '-eC:\\RUN\\W\xfc.EXE -t60\r\n' ;;
     zero_byte) ini "$d" HOLV32.INI '-t60 \0 -eZ.EXE\r\n' ;;
     no_worker) rm "$D/HOLV32IP.EXE"; ini "$d" HOLV32.INI '-t60\r\n' ;;
+    log_immutable) ini "$d" HOLV32.INI '-t60\r\n'; printf '\r\nold' >"$D/HOLV32.LOG"; chattr +i "$D/HOLV32.LOG" ;;
     *) echo "unknown layout $2"; exit 1 ;;
     esac
 }
@@ -95,7 +99,15 @@ run_host()
     fi
 }
 
-# name  folder  layout  [directory argument]
+# name  folder  layout  [directory argument]; a finding a layout must show
+declare -A shows=(
+    [copy_to_missing_folder]="error: the copy to C:\\NOPE\\W.EXE will fail"
+    [own_program_older]="warning: the start overwrites C:\\RUN\\W.EXE, whose bytes differ"
+    [target_without_local]="warning: -e names C:\\RUN\\W.EXE, but there is no HOLV32IP.EXE"
+    [word_minus]="warning: the option -edit.exe comes from inside the word pre-edit.exe"
+    [unclosed_quote]="warning: an unclosed quote at character 6"
+    [log_immutable]="warning: HOLV32.LOG cannot be opened for writing"
+)
 table="QuenraService CHK plain
 QuenraService CHK no_ini
 QuenraService CHK service_ini
@@ -122,6 +134,7 @@ QuenraService CHK bom
 QuenraService CHK ansi_path
 QuenraService CHK zero_byte
 QuenraService CHK no_worker
+QuenraService CHK log_immutable
 QuenraService CHK plain c:\\chk
 KORVIClient CHKI plain
 PlunwickClient $LONG plain"
@@ -139,15 +152,24 @@ while read -r name dir what arg; do
     check_ini=$(LC_ALL=C sed -n 's/^INI file: //p' "$WORK/check.txt")
     check_program=$(LC_ALL=C sed -n 's/^Program: //p' "$WORK/check.txt")
     check_error=$(LC_ALL=C sed -n 's/.*would not start the worker, error \([0-9]*\).*/\1/p' "$WORK/check.txt")
+    if [ -n "${shows[$what]:-}" ]; then
+        check "$what: the check shows: ${shows[$what]}" grep -qF -- "${shows[$what]}" "$WORK/check.txt"
+    fi
 
     run_host "$name"
     started=$(LC_ALL=C log_messages "$dir" | LC_ALL=C sed -n 's/^Service starting \(.*\) using inifile \(.*\)$/\1|\2/p')
     host_error=$(LC_ALL=C log_messages "$dir" | LC_ALL=C sed -n 's/.* not started! error=\([0-9]*\)$/\1/p')
-    expect_eq "$what: INI file" "${started#*|}" "$check_ini"
-    expect_eq "$what: program" "${started%%|*}" "$check_program"
+    if [ -n "$started" ]; then
+        expect_eq "$what: INI file" "${started#*|}" "$check_ini"
+        expect_eq "$what: program" "${started%%|*}" "$check_program"
+    else
+        expect_eq "$what: no log to compare with" log_immutable "$what"
+    fi
     if [ -z "$host_error" ] && record_of "$dir" | grep -qx started; then
         started_rows=$((started_rows + 1))
         expect_eq "$what: the host started the worker; the check says so" 0 "$status"
+        expect_eq "$what: the worker's command line" "$(record_of "$dir" | LC_ALL=C sed -n 's/^command line: //p')" \
+            "$(LC_ALL=C sed -n 's/^Command line: //p' "$WORK/check.txt")"
     else
         expect_eq "$what: the host did not start the worker; the check says so" "1 ${host_error:-?}" \
             "$status ${check_error:-?}"
