@@ -172,9 +172,14 @@ TEST_F(CheckTest, PredictsTheHostOnEachLayoutAndChangesNothing)
          {"note: QuenraService is installed", "interactive: the worker gets no -c",
           "warning: KORVIService is installed from the same folder and shares HOLVSVCE_SHUTDOWN:"}},
         {"a binary path with a space and no quotes",
-         [&] { fs::create_directory("My Svc"); install("QuenraService", dir + "/My Svc/HOLVSVC.EXE", 0x10); }, 0,
-         "HOLV32.INI", "HOLV32IP.EXE",
-         {"warning: the binary path holds a space and no quotes: Windows may start " + dir + "/My.exe"}},
+         [&] {
+             fs::create_directory("My Svc");
+             WriteFile("My Svc/HOLVSVC.EXE", "host"); WriteFile("My Svc/HOLV32IP.EXE", "MZ w");
+             install("QuenraService", dir + "/My Svc/HOLVSVC.EXE -x", 0x10);
+         },
+         0, "HOLV32.INI", "HOLV32IP.EXE",
+         {"warning: the binary path holds a space and no quotes: Windows may start " + dir + "/My.exe",
+          "shutdown event: " + sim::EventNameFor(dir + "/My Svc")}, "My Svc"},
         {"not installed", [&] { sim::script().serviceName = "(none)"; }, 0, "HOLV32.INI", "HOLV32IP.EXE",
          {"note: QuenraService is not installed: assuming a service that is not interactive", "!recovery"}},
         {"a log that is a folder, and recovery set up",
@@ -239,7 +244,7 @@ TEST_F(CheckTest, PredictsTheHostOnEachLayoutAndChangesNothing)
         sim::script().controls = {{1000, SERVICE_CONTROL_STOP}};
         if (sim::script().installed.count("QuenraService")) {
             char first[BinaryPathSize];
-            ArgumentZero(sim::script().installed["QuenraService"].binaryPath.c_str(), first, sizeof first);
+            ImageOf(sim::script().installed["QuenraService"].binaryPath.c_str(), first, sizeof first);
             argv0 = first;
         }
         RunHostAs(argv0);

@@ -75,6 +75,9 @@ void CheckShutdownEvent(const char* name);
 void CheckLog();
 void CheckRecovery();
 
+// The program file a service's binary path names: inside its quotes; without
+// them, up to ".exe" where that ends a word, else the whole text.
+void ImageOf(const char* binaryPath, char* out, size_t size);
 // argument 0 as the C runtime takes it from a command line: up to the closing
 // quote, or up to the first blank.
 void ArgumentZero(const char* commandLine, char* out, size_t size);

@@ -26,6 +26,24 @@ void ArgumentZero(const char* commandLine, char* out, size_t size)
     snprintf(out, size, "%.*s", (int)(end - start), start);
 }
 
+void ImageOf(const char* binaryPath, char* out, size_t size)
+{
+    if (binaryPath[0] == '"') {
+        ArgumentZero(binaryPath, out, size);
+        return;
+    }
+    size_t length = strlen(binaryPath);
+    for (size_t i = 0; i + 4 <= length; i++) {
+        const char* p = binaryPath + i;
+        bool exe = p[0] == '.' && (p[1] | 0x20) == 'e' && (p[2] | 0x20) == 'x' && (p[3] | 0x20) == 'e';
+        if (exe && (p[4] == 0 || p[4] == ' ' || p[4] == '\t')) {
+            length = i + 4;
+            break;
+        }
+    }
+    snprintf(out, size, "%.*s", (int)length, binaryPath);
+}
+
 static bool IsFile(const char* path)
 {
     DWORD attributes = GetFileAttributesA(path);

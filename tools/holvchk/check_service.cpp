@@ -52,13 +52,12 @@ static bool QueryInstalled(const char* name)
     return ok != FALSE;
 }
 
-// The folder a host started from this binary path moves to: argument 0 is
-// the path up to its closing quote, or up to its first blank.
+// The folder of the program a binary path names, which its host moves to.
 static void HostDirectoryOf(const char* binaryPath, char* out, size_t size)
 {
-    char argv0[BinaryPathSize];
-    ArgumentZero(binaryPath, argv0, sizeof argv0);
-    ExecutableDirectory(argv0, out, size);
+    char image[BinaryPathSize];
+    ImageOf(binaryPath, image, sizeof image);
+    ExecutableDirectory(image, out, size);
 }
 
 void ReadInstallation(const char* name)
@@ -96,8 +95,7 @@ void CheckInstallation()
         char first[BinaryPathSize];
         ArgumentZero(path, first, sizeof first);
         Finding(FindingWarning, "the binary path holds a space and no quotes: Windows may start %s.exe in its "
-                "place, and the host takes %s as its folder; quote the path", first,
-                Facts.hostDirectory[0] ? Facts.hostDirectory : "the service manager's working directory");
+                "place, and the host's argument 0 ends at the space (%s); quote the path", first, first);
     }
     char host[MAX_PATH];
     if (!Facts.hostDirectory[0] || !SpelledAs(Facts.hostDirectory, host, sizeof host))
