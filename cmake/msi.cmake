@@ -80,5 +80,8 @@ function(holv_msi_packages)
         list(APPEND packages ${next})
     endif()
     add_custom_target(msi ALL DEPENDS ${packages})
+    add_test(NAME msi.tables
+        COMMAND bash ${PROJECT_SOURCE_DIR}/tests/wine/msi_tables.sh ${HOLV_MSI} ${PROJECT_VERSION} ${HOLV_MSI_ARCH})
+    set_tests_properties(msi.tables PROPERTIES LABELS msi)
 endfunction()
 cmake_language(DEFER DIRECTORY ${PROJECT_SOURCE_DIR} CALL holv_msi_packages)

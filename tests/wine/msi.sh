@@ -67,13 +67,14 @@ expect_image_path()
     esac
 }
 
-# sums DIR FILE...: the files' SHA-256 sums, to compare before and after.
+# sums DIR FILE...: the files' SHA-256 sums in one line, to compare before
+# and after.
 sums()
 {
     local dir
     dir=$(cdir "$1")
     shift
-    (cd "$dir" && sha256sum "$@" 2>&1)
+    (cd "$dir" && sha256sum "$@" 2>&1) | awk '{printf "%s%s=%s", sep, $2, substr($1, 1, 16); sep = " "}'
 }
 
 # expect_prefix WHAT BEFORE AFTER: the file AFTER begins with all of BEFORE;
