@@ -96,6 +96,12 @@ expect_gone()
     check "$1" [ $? -eq 0 ]
 }
 
+# step TEXT: a heading, with the seconds the scenario has run so far.
+step()
+{
+    echo "--- $1 (at $(($(date +%s) - SCRIPT_START)) s)"
+}
+
 # An administrator's own HOLV32IP.EXE: the example worker with bytes of its
 # own after the image, so it still runs but differs from the package's.
 admin_worker()
@@ -103,7 +109,7 @@ admin_worker()
     { cat "$BIN_DIR/HOLV32IP.EXE"; echo "administrator's build"; } >"$1"
 }
 
-echo "--- 1. each property, in the registry; then uninstall"
+step "1. each property, in the registry; then uninstall"
 # name | INTERACTIVE | STARTTYPE | INSTALLDIR | ADDLOCAL | Type | Start
 LONG='L246\'$(printf '%238s' '' | tr ' ' 'w')
 expect_eq "246-character folder" 246 $((${#LONG} + 3))
@@ -148,7 +154,7 @@ for row in "${rows[@]}"; do
     [ -n "$features" ] && expect_eq "$name: the administrator's HOLV32IP.EXE after uninstall" "$before" "$(sums "$dir" HOLV32IP.EXE)"
 done
 
-echo "--- 2. install with the example worker, start it, repair it"
+step "2. install with the example worker, start it, repair it"
 # The administrator's files, there before the package.
 mkdir -p "$(cdir "$PF")"
 write_ini "$PF" "-t600"
@@ -184,7 +190,7 @@ cp "$(cdir "$PF")/HOLV32IP.TXT" "$WORK/record.before"
 ln "$(cdir "$PF")/HOLVSVC.EXE" "$WORK/HOLVSVC.before"
 ln "$(cdir "$PF")/HOLV32IP.EXE" "$WORK/HOLV32IP.before"
 
-echo "--- 3. upgrade to the next version while it runs"
+step "3. upgrade to the next version while it runs"
 # ADDLOCAL again: Wine's msiexec does not carry features over (it has no
 # MigrateFeatureStates action); Windows Installer does.
 msiexec upgrade.log /i 'C:\TOOLS\NEXT.MSI' /qn ADDLOCAL=ALL
@@ -208,7 +214,7 @@ expect_eq "log of the upgrade: stopped, then started again" \
     "Service stop request received|Service stopped|Starting service QuenraService|Service starting HOLV32IP.EXE using inifile HOLV32.INI" \
     "$(log_messages "$PF" | tail -n 4 | paste -sd '|')"
 
-echo "--- 4. uninstall while it runs, after the administrator replaced HOLV32IP.EXE"
+step "4. uninstall while it runs, after the administrator replaced HOLV32IP.EXE"
 admin_worker "$WORK/HOLV32IP.EXE"
 mv "$WORK/HOLV32IP.EXE" "$(cdir "$PF")/HOLV32IP.EXE"
 ADMIN_FILES+=(HOLV32IP.EXE)
@@ -232,7 +238,7 @@ expect_eq "administrator's files after uninstall" "$admin_sums" "$(sums "$PF" "$
 expect_prefix "HOLV32.LOG after uninstall" "$WORK/log.before" "$(cdir "$PF")/HOLV32.LOG"
 expect_prefix "the worker's record after uninstall" "$WORK/record.before" "$(cdir "$PF")/HOLV32IP.TXT"
 
-echo "--- 5. bad values, refused with nothing changed"
+step "5. bad values, refused with nothing changed"
 install_host PlunwickClient Other
 foreign=$(service_settings PlunwickClient)
 state()
