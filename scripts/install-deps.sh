@@ -1,7 +1,8 @@
 #!/usr/bin/env bash
 # Installs what building and testing need on Debian/Ubuntu: CMake, the host
 # compilers and GoogleTest, MinGW-w64 for the Windows programs, 64-bit Wine to
-# run them. Safe to run again; does nothing when all is present.
+# run them, wixl and msitools for the Windows Installer package. Safe to run
+# again; does nothing when all is present.
 set -euo pipefail
 
 packages=(
@@ -9,6 +10,7 @@ packages=(
     googletest libgtest-dev
     mingw-w64
     wine wine64
+    wixl msitools
     python3 coreutils e2fsprogs
 )
 

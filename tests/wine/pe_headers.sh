@@ -1,8 +1,9 @@
 # Checks a built Windows program's PE headers: machine, console subsystem, and
-# that it imports only system DLLs, so it runs on a bare Windows install.
-# Usage: bash pe_headers.sh OBJDUMP EXE MACHINE   (MACHINE: i386 or x86-64)
+# that it imports only system DLLs, so it runs on a bare Windows install; and,
+# when given, that the file is no larger than MAX_BYTES.
+# Usage: bash pe_headers.sh OBJDUMP EXE MACHINE [MAX_BYTES]   (MACHINE: i386 or x86-64)
 set -u
-objdump=$1 exe=$2 machine=$3
+objdump=$1 exe=$2 machine=$3 max_bytes=${4:-}
 fails=0
 ok() { echo "ok   - $*"; }
 bad() { echo "FAIL - $*"; fails=$((fails + 1)); }
@@ -31,6 +32,11 @@ for dll in $dlls; do
         *) bad "imports $dll, beyond KERNEL32, ADVAPI32, USER32 and msvcrt" ;;
     esac
 done
+
+if [ -n "$max_bytes" ]; then
+    size=$(stat -c %s "$exe")
+    [ "$size" -le "$max_bytes" ] && ok "size $size B (at most $max_bytes)" || bad "size $size B, over $max_bytes"
+fi
 
 if [ "$fails" -eq 0 ]; then echo "PASSED $(basename "$exe") ($machine)"; exit 0; fi
 exit 1

@@ -1,0 +1,87 @@
+# The Windows Installer package, built with wixl and msibuild (Debian's wixl
+# and msitools): build/<preset>/holvsvc-<version>-<x86|x64>.msi, target msi,
+# part of every build. packaging/msi/ holds its source.
+find_program(HOLV_WIXL wixl)
+find_program(HOLV_MSIBUILD msibuild)
+find_program(HOLV_MSIINFO msiinfo)
+if(NOT HOLV_WIXL OR NOT HOLV_MSIBUILD OR NOT HOLV_MSIINFO)
+    message(WARNING "wixl, msibuild or msiinfo not found: no msi target (scripts/install-deps.sh installs them)")
+    return()
+endif()
+
+if(CMAKE_SIZEOF_VOID_P EQUAL 8)
+    set(HOLV_MSI_ARCH x64)
+else()
+    set(HOLV_MSI_ARCH x86)
+endif()
+set(HOLV_MSI ${PROJECT_BINARY_DIR}/holvsvc-${PROJECT_VERSION}-${HOLV_MSI_ARCH}.msi)
+
+# HOLVMSI.DLL, the package's custom actions; it travels inside the package.
+add_library(holvmsi SHARED packaging/msi/holvmsi.cpp packaging/msi/holvmsi.def)
+set_target_properties(holvmsi PROPERTIES OUTPUT_NAME HOLVMSI PREFIX "" SUFFIX .DLL
+    LIBRARY_OUTPUT_DIRECTORY ${PROJECT_BINARY_DIR}/msi RUNTIME_OUTPUT_DIRECTORY ${PROJECT_BINARY_DIR}/msi)
+target_compile_definitions(holvmsi PRIVATE _WIN32_WINNT=0x0600 WINVER=0x0600)
+# msi.dll by its file name: "msi" is the package's target.
+if(MSVC)
+    target_compile_options(holvmsi PRIVATE /W4)
+    target_link_libraries(holvmsi PRIVATE msi.lib advapi32 kernel32)
+else()
+    target_link_libraries(holvmsi PRIVATE -lmsi advapi32 kernel32)
+    target_compile_options(holvmsi PRIVATE -Wall -Wextra -Os)
+    # The .def file names the export without the stdcall decoration.
+    target_link_options(holvmsi PRIVATE -static -static-libgcc -static-libstdc++ -s -Wl,--enable-stdcall-fixup)
+endif()
+
+# One package: OUTPUT at VERSION, its files staged in STAGE.
+function(holv_msi_command output version stage check_tool)
+    set(inputs holvsvc holvworker holvmsi
+        ${PROJECT_SOURCE_DIR}/packaging/msi/holvsvc.wxs
+        ${PROJECT_SOURCE_DIR}/packaging/msi/fixups.sql
+        ${PROJECT_SOURCE_DIR}/packaging/msi/build.cmake
+        ${PROJECT_BINARY_DIR}/package/HOLV32.INI
+        ${PROJECT_BINARY_DIR}/package/docs/administrator.md
+        ${PROJECT_BINARY_DIR}/package/docs/worker.md)
+    if(check_tool)
+        list(APPEND inputs holvchk)
+    endif()
+    add_custom_command(OUTPUT ${output}
+        COMMAND ${CMAKE_COMMAND}
+            -D WIXL=${HOLV_WIXL} -D MSIBUILD=${HOLV_MSIBUILD} -D MSIINFO=${HOLV_MSIINFO}
+            -D WXS=${PROJECT_SOURCE_DIR}/packaging/msi/holvsvc.wxs
+            -D FIXUPS=${PROJECT_SOURCE_DIR}/packaging/msi/fixups.sql
+            -D STAGE=${stage} -D OUTPUT=${output}
+            -D VERSION=${version} -D ARCH=${HOLV_MSI_ARCH}
+            -D HOST=$<TARGET_FILE:holvsvc> -D WORKER=$<TARGET_FILE:holvworker>
+            -D HOLVMSI=$<TARGET_FILE:holvmsi> -D CHECK_TOOL=${check_tool}
+            -D INI=${PROJECT_BINARY_DIR}/package/HOLV32.INI
+            -D ADMIN_GUIDE=${PROJECT_BINARY_DIR}/package/docs/administrator.md
+            -D WORKER_GUIDE=${PROJECT_BINARY_DIR}/package/docs/worker.md
+            -P ${PROJECT_SOURCE_DIR}/packaging/msi/build.cmake
+        DEPENDS ${inputs}
+        COMMENT "Windows Installer package ${output}"
+        VERBATIM)
+endfunction()
+
+# The packages are defined once every target is known, so HOLVCHK.EXE goes in
+# whenever a holvchk target exists, wherever it is defined.
+function(holv_msi_packages)
+    set(check_tool "")
+    if(TARGET holvchk)
+        set(check_tool $<TARGET_FILE:holvchk>)
+    endif()
+    holv_msi_command(${HOLV_MSI} ${PROJECT_VERSION} ${PROJECT_BINARY_DIR}/msi/stage "${check_tool}")
+    set(packages ${HOLV_MSI})
+    # For the Wine scenario's upgrade: the same package one patch version up.
+    if(HOLV_MSI_ARCH STREQUAL x64)
+        math(EXPR patch "${PROJECT_VERSION_PATCH} + 1")
+        set(next ${PROJECT_BINARY_DIR}/msi/holvsvc-next-x64.msi)
+        holv_msi_command(${next} ${PROJECT_VERSION_MAJOR}.${PROJECT_VERSION_MINOR}.${patch}
+            ${PROJECT_BINARY_DIR}/msi/stage-next "${check_tool}")
+        list(APPEND packages ${next})
+    endif()
+    add_custom_target(msi ALL DEPENDS ${packages})
+    add_test(NAME msi.tables
+        COMMAND bash ${PROJECT_SOURCE_DIR}/tests/wine/msi_tables.sh ${HOLV_MSI} ${PROJECT_VERSION} ${HOLV_MSI_ARCH})
+    set_tests_properties(msi.tables PROPERTIES LABELS msi)
+endfunction()
+cmake_language(DEFER DIRECTORY ${PROJECT_SOURCE_DIR} CALL holv_msi_packages)

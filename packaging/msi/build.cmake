@@ -1,0 +1,57 @@
+# Builds the Windows Installer package; cmake/msi.cmake runs it as
+#   cmake -D NAME=VALUE ... -P build.cmake
+# with WIXL, MSIBUILD, MSIINFO, WXS, FIXUPS, STAGE, OUTPUT, VERSION, ARCH, HOST, WORKER,
+# HOLVMSI, INI, ADMIN_GUIDE, WORKER_GUIDE and, when it is built, CHECK_TOOL.
+#
+# wixl finds the files it packs in its working folder, so they are staged there
+# under their installed names first.
+file(REMOVE_RECURSE "${STAGE}")
+file(MAKE_DIRECTORY "${STAGE}")
+foreach(pair "HOST;HOLVSVC.EXE" "WORKER;HOLV32IP.EXE" "HOLVMSI;HOLVMSI.DLL" "INI;HOLV32.INI.sample"
+             "ADMIN_GUIDE;administrator.md" "WORKER_GUIDE;worker.md" "CHECK_TOOL;HOLVCHK.EXE")
+    list(GET pair 0 variable)
+    list(GET pair 1 name)
+    if(DEFINED ${variable} AND NOT "${${variable}}" STREQUAL "")
+        file(COPY_FILE "${${variable}}" "${STAGE}/${name}")
+    endif()
+endforeach()
+
+# The package remembers its example worker by this hash, to know it again.
+file(SHA256 "${STAGE}/HOLV32IP.EXE" worker_sha256)
+set(defines -D "Version=${VERSION}" -D "Arch=${ARCH}" -D "WorkerSha256=${worker_sha256}")
+if(EXISTS "${STAGE}/HOLVCHK.EXE")
+    list(APPEND defines -D HolvChk=1)
+endif()
+
+set(built "${OUTPUT}.part")
+file(REMOVE "${built}")
+execute_process(COMMAND "${WIXL}" -a "${ARCH}" ${defines} -o "${built}" "${WXS}"
+    WORKING_DIRECTORY "${STAGE}" RESULT_VARIABLE result ERROR_VARIABLE errors)
+if(NOT result EQUAL 0 OR NOT EXISTS "${built}")
+    message(FATAL_ERROR "wixl failed (${result}):\n${errors}")
+endif()
+
+# The product line's upgrade code, as wixl wrote it, for fixups.sql.
+execute_process(COMMAND "${MSIINFO}" export "${built}" Property OUTPUT_VARIABLE properties RESULT_VARIABLE result)
+if(NOT result EQUAL 0 OR NOT properties MATCHES "\nUpgradeCode\t({[-0-9A-F]+})")
+    message(FATAL_ERROR "no UpgradeCode in ${built}")
+endif()
+set(UPGRADE_CODE "${CMAKE_MATCH_1}")
+
+# One msibuild run per statement: a statement may hold semicolons, which CMake
+# lists would split, so they travel as another character until then.
+file(READ "${FIXUPS}" text)
+string(CONFIGURE "${text}" text @ONLY)
+string(ASCII 31 separator)
+string(REPLACE ";" "${separator}" text "${text}")
+string(REGEX MATCHALL "\n(UPDATE|INSERT|DELETE) [^\n]*" statements "\n${text}")
+foreach(statement IN LISTS statements)
+    string(STRIP "${statement}" statement)
+    string(REPLACE "${separator}" ";" statement "${statement}")
+    execute_process(COMMAND "${MSIBUILD}" "${built}" -q "${statement}"
+        RESULT_VARIABLE result ERROR_VARIABLE errors)
+    if(NOT result EQUAL 0)
+        message(FATAL_ERROR "msibuild failed (${result}) on ${statement}:\n${errors}")
+    endif()
+endforeach()
+file(RENAME "${built}" "${OUTPUT}")

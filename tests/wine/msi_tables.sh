@@ -1,0 +1,118 @@
+# Checks the Windows Installer package's tables with msiinfo: the services it
+# installs and controls, the properties and upgrade code, the refusals and
+# where the package's own actions run. What wixl and the fixups wrote
+# together, in one comparison.
+# Usage: bash msi_tables.sh MSI VERSION ARCH   (ARCH: x86 or x64)
+set -u
+msi=$1 version=$2 arch=$3
+[ -f "$msi" ] || { echo "FAIL - $msi missing (wixl installed? scripts/install-deps.sh)"; exit 1; }
+command -v msiinfo >/dev/null || { echo "FAIL - msiinfo not found"; exit 1; }
+
+case "$arch" in
+    x86) upgrade_code='{7176B1FC-3154-4155-B5B1-62A19E81213F}' bits=0 ;;
+    x64) upgrade_code='{81E70F5C-D6C7-4653-8FDE-EF765943BA45}' bits=256 ;;
+    *) echo "unknown architecture $arch"; exit 2 ;;
+esac
+
+# table NAME [AWK-PROGRAM]: the table's rows, headers dropped, sorted; the
+# program picks and orders columns (tab-separated).
+table()
+{
+    msiinfo export "$msi" "$1" | tail -n +4 | tr -d '\r' |
+        awk -F '\t' -v OFS='\t' "${2:-{print\}}" | LC_ALL=C sort
+}
+
+actual=$(
+    echo "[ServiceInstall: id name type start errorcontrol account arguments component]"
+    table ServiceInstall '{print $1, $2, $4, $5, $6, $9, $11, $12}'
+    echo "[ServiceControl: id name event wait component]"
+    table ServiceControl '{print $1, $2, $3, $5, $6}'
+    echo "[Component: id registered attributes condition keypath]"
+    table Component '$1 ~ /^(Host.*|Worker|WorkerRecord|Restart|Settings)$/ {print $1, ($2 == "" ? "-" : "yes"), $4, $5, ($6 ~ /^reg/ ? "registry" : $6)}'
+    echo "[File: id name]"
+    table File '$1 ~ /^(Host.*|Worker)$/ {print $1, $3}'
+    echo "[Property]"
+    table Property '$1 ~ /^(ProductVersion|UpgradeCode|SecureCustomProperties|ALLUSERS)$/'
+    echo "[Upgrade: code min max attributes property]"
+    table Upgrade '{print $1, $2, $3, $5, $7}'
+    echo "[LaunchCondition]"
+    table LaunchCondition '{print $1}'
+    echo "[RemoveFile]"
+    table RemoveFile
+    echo "[InstallExecuteSequence: the package's actions and their neighbours]"
+    msiinfo export "$msi" InstallExecuteSequence | tail -n +4 | tr -d '\r' | sort -t "$(printf '\t')" -k3n |
+        awk -F '\t' '{n++; name[n] = $1} $1 ~ /^(Restore|Default|Inspect|AwaitStop|RemoveExisting)/ {mark[n] = 1}
+            END {for (i = 1; i <= n; i++) if (mark[i]) print name[i - 1] " < " name[i] " < " name[i + 1]}'
+)
+
+tab=$(printf '\t')
+expected=$(sed "s/@VERSION@/$version/g; s/@UPGRADE_CODE@/$upgrade_code/g; s/@BITS@/$bits/g; s/@REG@/$((bits + 4))/g; s/|/$tab/g" <<'EOF'
+[ServiceInstall: id name type start errorcontrol account arguments component]
+HostInteractiveAuto|[SERVICENAME]|272|2|32769|||HostInteractiveAuto
+HostInteractiveDemand|[SERVICENAME]|272|3|32769|||HostInteractiveDemand
+HostInteractiveDisabled|[SERVICENAME]|272|4|32769|||HostInteractiveDisabled
+HostOwnAuto|[SERVICENAME]|16|2|32769|||HostOwnAuto
+HostOwnDemand|[SERVICENAME]|16|3|32769|||HostOwnDemand
+HostOwnDisabled|[SERVICENAME]|16|4|32769|||HostOwnDisabled
+[ServiceControl: id name event wait component]
+Restart|[SERVICENAME]|1|1|Restart
+StopRemove|[SERVICENAME]|170|1|Settings
+[Component: id registered attributes condition keypath]
+HostInteractiveAuto|yes|@BITS@|INTERACTIVE="1" AND STARTTYPE="auto"|HostInteractiveAuto
+HostInteractiveDemand|yes|@BITS@|INTERACTIVE="1" AND STARTTYPE="demand"|HostInteractiveDemand
+HostInteractiveDisabled|yes|@BITS@|INTERACTIVE="1" AND STARTTYPE="disabled"|HostInteractiveDisabled
+HostOwnAuto|yes|@BITS@|INTERACTIVE<>"1" AND STARTTYPE="auto"|HostOwnAuto
+HostOwnDemand|yes|@BITS@|INTERACTIVE<>"1" AND STARTTYPE="demand"|HostOwnDemand
+HostOwnDisabled|yes|@BITS@|INTERACTIVE<>"1" AND STARTTYPE="disabled"|HostOwnDisabled
+Restart|-|@BITS@|HOLV_WAS_RUNNING|
+Settings|yes|@REG@||registry
+Worker|-|@BITS@|HOLV_WORKER_FREE|Worker
+WorkerRecord|yes|@REG@|HOLV_WORKER_FREE OR Installed|registry
+[File: id name]
+HostInteractiveAuto|HOLVSVC.EXE
+HostInteractiveDemand|HOLVSVC.EXE
+HostInteractiveDisabled|HOLVSVC.EXE
+HostOwnAuto|HOLVSVC.EXE
+HostOwnDemand|HOLVSVC.EXE
+HostOwnDisabled|HOLVSVC.EXE
+Worker|HOLV32IP.EXE
+[Property]
+ALLUSERS|1
+ProductVersion|@VERSION@
+SecureCustomProperties|HOLV_NEWER_FOUND;HOLV_OLDER_FOUND;INSTALLDIR;INTERACTIVE;SERVICENAME;STARTTYPE
+UpgradeCode|@UPGRADE_CODE@
+[Upgrade: code min max attributes property]
+@UPGRADE_CODE@|0.0.0|@VERSION@|257|HOLV_OLDER_FOUND
+@UPGRADE_CODE@|@VERSION@||2|HOLV_NEWER_FOUND
+[LaunchCondition]
+Installed OR INTERACTIVE="0" OR INTERACTIVE="1"
+Installed OR NOT HOLV_DIR_TOO_LONG
+Installed OR NOT HOLV_FOREIGN_SERVICE
+Installed OR SERVICENAME="QuenraClient" OR SERVICENAME="QuenraService" OR SERVICENAME="KORVIService" OR SERVICENAME="KORVIClient" OR SERVICENAME="PlunwickService" OR SERVICENAME="PlunwickClient"
+Installed OR STARTTYPE="auto" OR STARTTYPE="demand" OR STARTTYPE="disabled"
+NOT HOLV_NEWER_FOUND
+Privileged
+[RemoveFile]
+Worker|WorkerRecord|HOLV32IP.EXE|HOLV_WORKER_DIR|2
+[InstallExecuteSequence: the package's actions and their neighbours]
+AppSearch < RestoreServiceName < RestoreInteractive
+RestoreServiceName < RestoreInteractive < RestoreStartType
+RestoreInteractive < RestoreStartType < RestoreInstallDir
+RestoreStartType < RestoreInstallDir < DefaultInteractive
+RestoreInstallDir < DefaultInteractive < DefaultStartType
+DefaultInteractive < DefaultStartType < DefaultInstallDir
+DefaultStartType < DefaultInstallDir < Inspect
+DefaultInstallDir < Inspect < LaunchConditions
+InstallInitialize < RemoveExistingProducts < ProcessComponents
+StopServices < AwaitStopData < AwaitStop
+AwaitStopData < AwaitStop < DeleteServices
+EOF
+)
+
+if [ "$actual" = "$expected" ]; then
+    echo "PASSED $(basename "$msi"): $(echo "$expected" | grep -vc '^\[') table rows as expected"
+    exit 0
+fi
+echo "FAIL - $(basename "$msi"): tables differ from what is expected (- expected, + found)"
+diff <(echo "$expected") <(echo "$actual") | sed 's/^/    /'
+exit 1
