@@ -30,7 +30,7 @@ actual=$(
     echo "[Component: id registered attributes condition keypath]"
     table Component '$1 ~ /^(Host.*|Worker|WorkerRecord|Restart|Settings)$/ {print $1, ($2 == "" ? "-" : "yes"), $4, $5, ($6 ~ /^reg/ ? "registry" : $6)}'
     echo "[File: id name]"
-    table File '$1 ~ /^(Host.*|Worker)$/ {print $1, $3}'
+    table File '$1 ~ /^(Host.*|Worker|CheckTool)$/ {print $1, $3}'
     echo "[Property]"
     table Property '$1 ~ /^(ProductVersion|UpgradeCode|SecureCustomProperties|ALLUSERS)$/'
     echo "[Upgrade: code min max attributes property]"
@@ -69,6 +69,7 @@ Settings|yes|@REG@||registry
 Worker|-|@BITS@|HOLV_WORKER_FREE|Worker
 WorkerRecord|yes|@REG@|HOLV_WORKER_FREE OR Installed|registry
 [File: id name]
+CheckTool|HOLVCHK.EXE
 HostInteractiveAuto|HOLVSVC.EXE
 HostInteractiveDemand|HOLVSVC.EXE
 HostInteractiveDisabled|HOLVSVC.EXE
