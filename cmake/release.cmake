@@ -53,5 +53,15 @@ include(CPack)
 # The README names the ZIP's top folder. CPack's own variable for it holds the
 # source package's name at this point, so it is built from its parts.
 set(HOLV_PACKAGE_FOLDER ${CPACK_PACKAGE_NAME}-${CPACK_PACKAGE_VERSION}-${CPACK_SYSTEM_NAME})
+# The README says what the programs of this package are: 32-bit in the
+# product's package, 64-bit in the one built for trying it under wine64.
+if(CMAKE_SIZEOF_VOID_P EQUAL 8)
+    set(HOLV_BITS 64)
+    set(HOLV_WINE_BITS "These programs are 64-bit: they run under wine64. The product's ZIP\n  (win32) holds the same programs built for 32 bits, which need a Wine\n  that can run 32-bit programs; wine64 alone ends them at once without\n  doing anything: no output, no log.")
+else()
+    set(HOLV_BITS 32)
+    set(HOLV_WINE_BITS "These programs are 32-bit. A Wine that cannot run 32-bit programs (only\n  wine64, without wine32) ends them at once without doing anything: no\n  output, no log.")
+endif()
+string(REPLACE "\\n" "\n" HOLV_WINE_BITS "${HOLV_WINE_BITS}")
 configure_file(${PROJECT_SOURCE_DIR}/docs/package-readme.txt ${PROJECT_BINARY_DIR}/package/README.txt
     @ONLY NEWLINE_STYLE CRLF)
