@@ -9,7 +9,6 @@ UPDATE `Component` SET `Condition` = 'INTERACTIVE<>"1" AND STARTTYPE="disabled"'
 UPDATE `Component` SET `Condition` = 'INTERACTIVE="1" AND STARTTYPE="auto"' WHERE `Component` = 'HostInteractiveAuto'
 UPDATE `Component` SET `Condition` = 'INTERACTIVE="1" AND STARTTYPE="demand"' WHERE `Component` = 'HostInteractiveDemand'
 UPDATE `Component` SET `Condition` = 'INTERACTIVE="1" AND STARTTYPE="disabled"' WHERE `Component` = 'HostInteractiveDisabled'
-UPDATE `Component` SET `Condition` = 'HOLV_WAS_RUNNING' WHERE `Component` = 'Restart'
 UPDATE `Component` SET `Condition` = 'HOLV_WORKER_FREE' WHERE `Component` = 'Worker'
 -- Once installed, WorkerRecord stays so until the product is removed; an
 -- installer that evaluates conditions again in maintenance (Wine's msiexec)

@@ -16,6 +16,11 @@
 // in CustomActionData has stopped and its process has ended, so its files can
 // be removed. Windows Installer's own wait ends after 30 seconds, and the host
 // waits for its worker without a limit.
+//
+// HolvRestart (deferred, at the end of an installation) starts the service
+// named in CustomActionData again and waits until it runs or has stopped. It
+// always succeeds: the outcome goes to the installation's log, and a service
+// that does not come up leaves a complete installation to be looked into.
 #include <windows.h>
 
 #include <msi.h>
@@ -36,6 +41,10 @@ enum {
     // The host's own wait hint; a worker that takes longer is left to the
     // files-in-use handling.
     StopWaitMs = 120000,
+    // The host reports running once its worker has started, within seconds;
+    // Wine's first start of a service can take ten.
+    StartWaitMs = 60000,
+    MessageSize = 512,
     PollMs = 100,
 };
 
@@ -260,5 +269,53 @@ extern "C" UINT __stdcall HolvAwaitStop(MSIHANDLE install)
         CloseServiceHandle(service);
     }
     CloseServiceHandle(manager);
+    return ERROR_SUCCESS;
+}
+
+// One line in the installation's log.
+static void LogInfo(MSIHANDLE install, const wchar_t* text)
+{
+    MSIHANDLE record = MsiCreateRecord(1);
+    if (!record)
+        return;
+    // Through a field, so brackets in the text are not formatted.
+    MsiRecordSetStringW(record, 0, L"[1]");
+    MsiRecordSetStringW(record, 1, text);
+    MsiProcessMessage(install, INSTALLMESSAGE_INFO, record);
+    MsiCloseHandle(record);
+}
+
+extern "C" UINT __stdcall HolvRestart(MSIHANDLE install)
+{
+    wchar_t name[NameSize], text[MessageSize];
+    GetProperty(install, L"CustomActionData", name, NameSize);
+    if (!name[0])
+        return ERROR_SUCCESS;
+    SC_HANDLE manager = OpenSCManagerW(NULL, NULL, SC_MANAGER_CONNECT);
+    SC_HANDLE service = manager ? OpenServiceW(manager, name, SERVICE_START | SERVICE_QUERY_STATUS) : NULL;
+    if (!service) {
+        swprintf(text, MessageSize, L"HolvRestart: %ls cannot be opened to start it again (error %lu).", name,
+                 GetLastError());
+    } else if (!StartServiceW(service, 0, NULL) && GetLastError() != ERROR_SERVICE_ALREADY_RUNNING) {
+        swprintf(text, MessageSize, L"HolvRestart: %ls did not start again (error %lu).", name, GetLastError());
+    } else {
+        SERVICE_STATUS status = {};
+        ULONGLONG start = GetTickCount64();
+        while (QueryServiceStatus(service, &status) && status.dwCurrentState == SERVICE_START_PENDING &&
+               GetTickCount64() - start < StartWaitMs)
+            Sleep(PollMs);
+        if (status.dwCurrentState == SERVICE_RUNNING)
+            swprintf(text, MessageSize, L"HolvRestart: %ls runs again.", name);
+        else
+            swprintf(text, MessageSize,
+                     L"HolvRestart: %ls did not start again (state %lu, exit code %lu, service exit code %lu); "
+                     L"the installation is complete. HOLV32.LOG in its folder tells why.",
+                     name, status.dwCurrentState, status.dwWin32ExitCode, status.dwServiceSpecificExitCode);
+    }
+    if (service)
+        CloseServiceHandle(service);
+    if (manager)
+        CloseServiceHandle(manager);
+    LogInfo(install, text);
     return ERROR_SUCCESS;
 }

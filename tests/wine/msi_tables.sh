@@ -28,7 +28,7 @@ actual=$(
     echo "[ServiceControl: id name event wait component]"
     table ServiceControl '{print $1, $2, $3, $5, $6}'
     echo "[Component: id registered attributes condition keypath]"
-    table Component '$1 ~ /^(Host.*|Worker|WorkerRecord|Restart|Settings)$/ {print $1, ($2 == "" ? "-" : "yes"), $4, $5, ($6 ~ /^reg/ ? "registry" : $6)}'
+    table Component '$1 ~ /^(Host.*|Worker|WorkerRecord|Settings)$/ {print $1, ($2 == "" ? "-" : "yes"), $4, $5, ($6 ~ /^reg/ ? "registry" : $6)}'
     echo "[File: id name]"
     table File '$1 ~ /^(Host.*|Worker|CheckTool)$/ {print $1, $3}'
     echo "[Property]"
@@ -41,8 +41,14 @@ actual=$(
     table RemoveFile
     echo "[InstallExecuteSequence: the package's actions and their neighbours]"
     msiinfo export "$msi" InstallExecuteSequence | tail -n +4 | tr -d '\r' | sort -t "$(printf '\t')" -k3n |
-        awk -F '\t' '{n++; name[n] = $1} $1 ~ /^(Restore|Default|Inspect|AwaitStop|RemoveExisting)/ {mark[n] = 1}
+        awk -F '\t' '{n++; name[n] = $1} $1 ~ /^(Restore|Default|Inspect|KeepWorker|AwaitStop|Restart|RemoveExisting)/ {mark[n] = 1}
             END {for (i = 1; i <= n; i++) if (mark[i]) print name[i - 1] " < " name[i] " < " name[i + 1]}'
+    echo "[Carrying the worker over, and the restart: type target condition, both sequences]"
+    for sequence in InstallExecuteSequence InstallUISequence; do
+        table "$sequence" '$1 ~ /^(KeepWorker|Restart)/ {print $1, $2}'
+    done | LC_ALL=C sort -u | while IFS="$(printf '\t')" read -r action condition; do
+        printf '%s\t%s\n' "$(table CustomAction "\$1 == \"$action\" {print \$1, \$2, \$4}")" "$condition"
+    done
 )
 
 tab=$(printf '\t')
@@ -55,7 +61,6 @@ HostOwnAuto|[SERVICENAME]|16|2|32769|||HostOwnAuto
 HostOwnDemand|[SERVICENAME]|16|3|32769|||HostOwnDemand
 HostOwnDisabled|[SERVICENAME]|16|4|32769|||HostOwnDisabled
 [ServiceControl: id name event wait component]
-Restart|[SERVICENAME]|1|1|Restart
 StopRemove|[SERVICENAME]|170|1|Settings
 [Component: id registered attributes condition keypath]
 HostInteractiveAuto|yes|@BITS@|INTERACTIVE="1" AND STARTTYPE="auto"|HostInteractiveAuto
@@ -64,7 +69,6 @@ HostInteractiveDisabled|yes|@BITS@|INTERACTIVE="1" AND STARTTYPE="disabled"|Host
 HostOwnAuto|yes|@BITS@|INTERACTIVE<>"1" AND STARTTYPE="auto"|HostOwnAuto
 HostOwnDemand|yes|@BITS@|INTERACTIVE<>"1" AND STARTTYPE="demand"|HostOwnDemand
 HostOwnDisabled|yes|@BITS@|INTERACTIVE<>"1" AND STARTTYPE="disabled"|HostOwnDisabled
-Restart|-|@BITS@|HOLV_WAS_RUNNING|
 Settings|yes|@REG@||registry
 Worker|-|@BITS@|HOLV_WORKER_FREE|Worker
 WorkerRecord|yes|@REG@|HOLV_WORKER_FREE OR Installed|registry
@@ -103,10 +107,17 @@ RestoreStartType < RestoreInstallDir < DefaultInteractive
 RestoreInstallDir < DefaultInteractive < DefaultStartType
 DefaultInteractive < DefaultStartType < DefaultInstallDir
 DefaultStartType < DefaultInstallDir < Inspect
-DefaultInstallDir < Inspect < LaunchConditions
+DefaultInstallDir < Inspect < KeepWorker
+Inspect < KeepWorker < LaunchConditions
 InstallInitialize < RemoveExistingProducts < ProcessComponents
 StopServices < AwaitStopData < AwaitStop
 AwaitStopData < AwaitStop < DeleteServices
+StartServices < RestartData < Restart
+RestartData < Restart < RegisterUser
+[Carrying the worker over, and the restart: type target condition, both sequences]
+KeepWorker|51|ALL|NOT Installed AND HOLV_OLDER_FOUND AND HOLV_SAVED_WORKER_SHA256 AND NOT (Preselected OR ADDLOCAL OR REMOVE OR ADDSOURCE OR ADDDEFAULT OR REINSTALL OR ADVERTISE OR COMPADDLOCAL OR COMPADDSOURCE OR COMPADDDEFAULT OR FILEADDLOCAL OR FILEADDSOURCE OR FILEADDDEFAULT)
+Restart|3137|HolvRestart|HOLV_WAS_RUNNING AND $Settings=3
+RestartData|51|[SERVICENAME]|HOLV_WAS_RUNNING AND $Settings=3
 EOF
 )
 
