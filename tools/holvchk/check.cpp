@@ -64,10 +64,10 @@ static bool EnterFolder(const char* directory)
     if (!directory || !Facts.hostDirectory[0])
         return true;
     char host[MAX_PATH];
-    if (SetCurrentDirectoryA(Facts.hostDirectory) && GetCurrentDirectoryA(MAX_PATH, host) < MAX_PATH &&
-        lstrcmpiA(host, Facts.directory) == 0)
+    if (SpelledAs(Facts.hostDirectory, host, sizeof host) && lstrcmpiA(host, Facts.directory) == 0) {
         snprintf(Facts.directory, sizeof Facts.directory, "%s", host);
-    SetCurrentDirectoryA(Facts.directory);
+        SetCurrentDirectoryA(Facts.directory);
+    }
     return true;
 }
 

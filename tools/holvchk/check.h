@@ -81,7 +81,6 @@ void ImageOf(const char* binaryPath, char* out, size_t size);
 // argument 0 as the C runtime takes it from a command line: up to the closing
 // quote, or up to the first blank.
 void ArgumentZero(const char* commandLine, char* out, size_t size);
-// Where a start finds `program` (the command line's first token) from the
-// working directory. False with the start's error when nowhere; `willExist`
-// names a file a copy will have made by then.
-bool FindProgram(const char* program, const char* willExist, char* found, size_t size, DWORD* error);
+// The folder's text as the platform gives it once a process has moved there;
+// false when it cannot move there. Comes back to the checked folder.
+bool SpelledAs(const char* folder, char* out, size_t size);

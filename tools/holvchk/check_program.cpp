@@ -70,7 +70,10 @@ static bool LookIn(const char* directory, const char* name, const char* willExis
     return true;
 }
 
-bool FindProgram(const char* program, const char* willExist, char* found, size_t size, DWORD* error)
+// Where a start finds `program` (the command line's first token) from the
+// working directory. False with the start's error when nowhere; `willExist`
+// names a file a copy will have made by then.
+static bool FindProgram(const char* program, const char* willExist, char* found, size_t size, DWORD* error)
 {
     // A name with a path is taken as it stands, without an added extension.
     if (strpbrk(program, "\\/:")) {

@@ -71,9 +71,7 @@ void ReadInstallation(const char* name)
     Facts.interactive = (Facts.installedType & SERVICE_INTERACTIVE_PROCESS) != 0;
 }
 
-// The folder's text as the platform gives it once a process has moved there;
-// false when it cannot move there. Comes back to the checked folder.
-static bool SpelledAs(const char* folder, char* out, size_t size)
+bool SpelledAs(const char* folder, char* out, size_t size)
 {
     bool ok = SetCurrentDirectoryA(folder) && GetCurrentDirectoryA((DWORD)size, out) < size;
     SetCurrentDirectoryA(Facts.directory);
