@@ -24,9 +24,11 @@
 #define HOLV_DIRECTORY_BUFFER_SIZE 260
 #define HOLV_EVENT_NAME_SIZE 32
 
-/* Every function is local to the file that includes this header, so any
- * number of files may include it. */
-#if defined(__cplusplus) || (defined(__STDC_VERSION__) && __STDC_VERSION__ >= 199901L)
+/* Any number of files of a program may include this header: its functions
+ * are inline in C++, and each C file gets its own copy. */
+#if defined(__cplusplus)
+#define HOLV_EVENT_FUNCTION inline
+#elif defined(__STDC_VERSION__) && __STDC_VERSION__ >= 199901L
 #define HOLV_EVENT_FUNCTION static inline
 #elif defined(_MSC_VER)
 #define HOLV_EVENT_FUNCTION static __inline

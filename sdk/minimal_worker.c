@@ -1,13 +1,10 @@
-/* minimal_worker.c: the smallest complete worker for HOLVSVC.EXE. It keeps a
- * log of its own, does its work in steps between looks at the host's
- * shutdown event, and ends with exit code 0 once the event is signalled.
- *
- * Build it beside holvsvc_shutdown_event.h; the program goes into the
- * service's folder as HOLV32IP.EXE:
+/* minimal_worker.c: a complete worker for HOLVSVC.EXE. It keeps a log of its
+ * own, works in steps between looks at the host's shutdown event, and ends
+ * with exit code 0 once the event is signalled. Build it beside
+ * holvsvc_shutdown_event.h; it goes into the service's folder as HOLV32IP.EXE:
  *   MinGW:  i686-w64-mingw32-gcc -O2 -s -o HOLV32IP.EXE minimal_worker.c -luser32
  *           (x86_64-w64-mingw32-gcc for a 64-bit worker)
  *   MSVC:   cl /O2 minimal_worker.c user32.lib /link /out:HOLV32IP.EXE
- *
  * The host starts it as: HOLV32IP.EXE <INI file> [-c]
  */
 #define _CRT_SECURE_NO_WARNINGS /* fopen as the C standard has it */
@@ -48,11 +45,9 @@ int main(int argc, char** argv)
     /* Before any change of directory: the name comes from the directory's text. */
     HolvShutdownEventName(name);
     stop = HolvOpenShutdownEvent();
-    if (!stop) {
-        Note("cannot open or create ", name);
+    Note(stop ? "waiting for " : "cannot open or create ", name);
+    if (!stop)
         return 1;
-    }
-    Note("waiting for ", name);
     while ((result = WaitForSingleObject(stop, 1000)) == WAIT_TIMEOUT) {
         /* One step of the work, short enough to look again within a second. */
     }
