@@ -40,7 +40,9 @@ function(holv_msi_command output version stage check_tool)
         ${PROJECT_SOURCE_DIR}/packaging/msi/build.cmake
         ${PROJECT_BINARY_DIR}/package/HOLV32.INI
         ${PROJECT_BINARY_DIR}/package/docs/administrator.md
-        ${PROJECT_BINARY_DIR}/package/docs/worker.md)
+        ${PROJECT_BINARY_DIR}/package/docs/worker.md
+        ${PROJECT_BINARY_DIR}/package/sdk/holvsvc_shutdown_event.h
+        ${PROJECT_BINARY_DIR}/package/sdk/minimal_worker.c)
     if(check_tool)
         list(APPEND inputs holvchk)
     endif()
@@ -56,6 +58,8 @@ function(holv_msi_command output version stage check_tool)
             -D INI=${PROJECT_BINARY_DIR}/package/HOLV32.INI
             -D ADMIN_GUIDE=${PROJECT_BINARY_DIR}/package/docs/administrator.md
             -D WORKER_GUIDE=${PROJECT_BINARY_DIR}/package/docs/worker.md
+            -D SDK_HEADER=${PROJECT_BINARY_DIR}/package/sdk/holvsvc_shutdown_event.h
+            -D SDK_WORKER=${PROJECT_BINARY_DIR}/package/sdk/minimal_worker.c
             -P ${PROJECT_SOURCE_DIR}/packaging/msi/build.cmake
         DEPENDS ${inputs}
         COMMENT "Windows Installer package ${output}"

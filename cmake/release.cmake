@@ -37,12 +37,20 @@ else()
 endif()
 
 # The package: the host, the example worker, the sample INI file, SVCCTL.EXE
-# for diagnosis, a README naming each file, the documents.
+# for diagnosis, a README naming each file, the documents, the worker SDK.
 install(TARGETS holvsvc holvworker holvchk svcctl RUNTIME DESTINATION .)
 install(FILES ${PROJECT_BINARY_DIR}/package/HOLV32.INI ${PROJECT_BINARY_DIR}/package/README.txt
     DESTINATION .)
 install(FILES ${PROJECT_BINARY_DIR}/package/docs/administrator.md
     ${PROJECT_BINARY_DIR}/package/docs/worker.md DESTINATION docs)
+# For worker authors, in sdk\: the shutdown event's header (the very one the
+# host is built from) and the minimal worker's source.
+set(HOLV_SDK_FILES holvsvc_shutdown_event.h minimal_worker.c)
+foreach(file ${HOLV_SDK_FILES})
+    configure_file(${PROJECT_SOURCE_DIR}/sdk/${file} ${PROJECT_BINARY_DIR}/package/sdk/${file}
+        @ONLY NEWLINE_STYLE CRLF)
+    install(FILES ${PROJECT_BINARY_DIR}/package/sdk/${file} DESTINATION sdk)
+endforeach()
 
 set(CPACK_GENERATOR ZIP)
 set(CPACK_PACKAGE_NAME holvsvc)
@@ -65,3 +73,9 @@ endif()
 string(REPLACE "\\n" "\n" HOLV_WINE_BITS "${HOLV_WINE_BITS}")
 configure_file(${PROJECT_SOURCE_DIR}/docs/package-readme.txt ${PROJECT_BINARY_DIR}/package/README.txt
     @ONLY NEWLINE_STYLE CRLF)
+
+# The ZIP holds exactly the files its README names.
+add_test(NAME release.zip_files
+    COMMAND bash ${PROJECT_SOURCE_DIR}/cmake/check_zip_files.sh ${CMAKE_COMMAND} ${PROJECT_BINARY_DIR}
+        ${PROJECT_BINARY_DIR}/package/README.txt ${PROJECT_BINARY_DIR}/zip-check)
+set_tests_properties(release.zip_files PROPERTIES LABELS release)

@@ -34,6 +34,10 @@ endif()
 add_subdirectory(examples/worker)
 add_subdirectory(tools)
 
+# The header for worker authors is C as much as C++: the checks build it as
+# both (tests/wine/CMakeLists.txt).
+enable_language(C)
+
 # Checks of the built programs: the PE headers, and scenarios under Wine.
 enable_testing()
 add_subdirectory(tests/wine)

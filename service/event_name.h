@@ -1,34 +1,24 @@
-// The shutdown event's name, derived from the working directory's text. Host
-// and worker both include this, so a worker started in the host's directory
-// finds the event the host signals.
+// The shutdown event's name, derived from the working directory's text, under
+// the names the host's C++ code and its tests use. The computation itself is
+// sdk/holvsvc_shutdown_event.h, the header shipped to worker authors, so host
+// and worker cannot disagree.
 #pragma once
 
 #include "../support/platform.h"
+#include "../sdk/holvsvc_shutdown_event.h"
 
-#include <stddef.h>
-
-enum { DirectoryBufferSize = 260, EventNameSize = 32 };
+enum { DirectoryBufferSize = HOLV_DIRECTORY_BUFFER_SIZE, EventNameSize = HOLV_EVENT_NAME_SIZE };
 
 // XOR of the little-endian 32-bit words that cover `length` characters of the
 // zero-filled buffer. A length past the buffer (the platform reports the size
 // it would need) hashes the whole buffer and no further.
 inline DWORD DirectoryHash(const char (&directory)[DirectoryBufferSize], DWORD length)
 {
-    DWORD words = (DWORD)(((size_t)length + 3) / 4);
-    if (words > DirectoryBufferSize / 4)
-        words = DirectoryBufferSize / 4;
-    DWORD hash = 0;
-    for (DWORD i = 0; i < words; i++) {
-        const unsigned char* b = (const unsigned char*)directory + 4 * i;
-        hash ^= (DWORD)b[0] | ((DWORD)b[1] << 8) | ((DWORD)b[2] << 16) | ((DWORD)b[3] << 24);
-    }
-    return hash;
+    return HolvDirectoryHash(directory, length);
 }
 
 // "HOLVSVCE_SHUTDOWN:<hash of the current directory>" into `name`.
 inline void ShutdownEventName(char (&name)[EventNameSize])
 {
-    char directory[DirectoryBufferSize] = {0};
-    DWORD length = GetCurrentDirectoryA(DirectoryBufferSize, directory);
-    wsprintfA(name, "HOLVSVCE_SHUTDOWN:%u", (unsigned)DirectoryHash(directory, length));
+    HolvShutdownEventName(name);
 }

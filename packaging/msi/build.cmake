@@ -1,14 +1,16 @@
 # Builds the Windows Installer package; cmake/msi.cmake runs it as
 #   cmake -D NAME=VALUE ... -P build.cmake
 # with WIXL, MSIBUILD, MSIINFO, WXS, FIXUPS, STAGE, OUTPUT, VERSION, ARCH, HOST, WORKER,
-# HOLVMSI, INI, ADMIN_GUIDE, WORKER_GUIDE and, when it is built, CHECK_TOOL.
+# HOLVMSI, INI, ADMIN_GUIDE, WORKER_GUIDE, SDK_HEADER, SDK_WORKER and, when it
+# is built, CHECK_TOOL.
 #
 # wixl finds the files it packs in its working folder, so they are staged there
 # under their installed names first.
 file(REMOVE_RECURSE "${STAGE}")
 file(MAKE_DIRECTORY "${STAGE}")
 foreach(pair "HOST;HOLVSVC.EXE" "WORKER;HOLV32IP.EXE" "HOLVMSI;HOLVMSI.DLL" "INI;HOLV32.INI.sample"
-             "ADMIN_GUIDE;administrator.md" "WORKER_GUIDE;worker.md" "CHECK_TOOL;HOLVCHK.EXE")
+             "ADMIN_GUIDE;administrator.md" "WORKER_GUIDE;worker.md" "CHECK_TOOL;HOLVCHK.EXE"
+             "SDK_HEADER;holvsvc_shutdown_event.h" "SDK_WORKER;minimal_worker.c")
     list(GET pair 0 variable)
     list(GET pair 1 name)
     if(DEFINED ${variable} AND NOT "${${variable}}" STREQUAL "")

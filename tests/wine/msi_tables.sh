@@ -30,7 +30,7 @@ actual=$(
     echo "[Component: id registered attributes condition keypath]"
     table Component '$1 ~ /^(Host.*|Worker|WorkerRecord|Settings)$/ {print $1, ($2 == "" ? "-" : "yes"), $4, $5, ($6 ~ /^reg/ ? "registry" : $6)}'
     echo "[File: id name]"
-    table File '$1 ~ /^(Host.*|Worker|CheckTool)$/ {print $1, $3}'
+    table File '$1 ~ /^(Host.*|Worker|CheckTool|WorkerHeader|MinimalWorker)$/ {print $1, $3}'
     echo "[Property]"
     table Property '$1 ~ /^(ProductVersion|UpgradeCode|SecureCustomProperties|ALLUSERS)$/'
     echo "[Upgrade: code min max attributes property]"
@@ -80,7 +80,9 @@ HostInteractiveDisabled|HOLVSVC.EXE
 HostOwnAuto|HOLVSVC.EXE
 HostOwnDemand|HOLVSVC.EXE
 HostOwnDisabled|HOLVSVC.EXE
+MinimalWorker|minimal_worker.c
 Worker|HOLV32IP.EXE
+WorkerHeader|holvsvc_shutdown_event.h
 [Property]
 ALLUSERS|1
 ProductVersion|@VERSION@
