@@ -40,6 +40,7 @@ struct Script {
     std::map<std::string, InstalledService> installed;
 
     // Error codes injected into the service manager (0: the call works).
+    // failFirstReport: ServiceMain's first report.
     DWORD failRegister = 0, failOpenManager = 0, failOpenService = 0, failQuery = 0, failFirstReport = 0;
 
     // Control codes delivered to the handler at virtual times. One due at 0 is
@@ -51,7 +52,7 @@ struct Script {
     bool concurrentControls = false;
     // One control handed over when ServiceMain's thread makes its call with
     // this index (0: its first platform call), or at the next call that can
-    // take it; -1: none. Reports are not delivery points.
+    // take it; -1: none. At a report it arrives while the report is on its way.
     int controlAtCall = -1;
     DWORD controlAtCallCode = 0;
 
@@ -95,6 +96,9 @@ struct Report {
     bool mainThread;
     bool succeeded;
     SERVICE_STATUS status;
+    // A report of the other thread with another state landed while this one,
+    // copied before it, was on its way.
+    bool overtaken;
 };
 
 struct ProcessStart {
@@ -143,6 +147,9 @@ bool dispatcherReturned();
 bool controlAtCallDelivered();
 int serviceMainCalls();                           // platform calls made on ServiceMain's thread
 bool stoppedReported();
+// A handler had not returned while ServiceMain waited for the dispatcher's
+// thread (a control it was handed, or its stopped report): on Windows a stall.
+bool dispatcherStalled();
 bool timeLimitHit();
 int openServiceHandles();
 std::vector<std::string> callsAfterStopped();  // host calls made after the stopped report
