@@ -5,6 +5,7 @@
 #include "platform_sim.h"
 
 #include <cstdint>
+#include <functional>
 #include <map>
 #include <string>
 #include <utility>
@@ -80,6 +81,9 @@ struct Script {
     DWORD failComputerName = 0;
 
     std::map<std::string, DWORD> copyFailures;  // CopyFileA target as passed -> error
+    // Another process writing files at the same moment: run once, inside the
+    // next WriteFile, before that write's bytes land.
+    std::function<void()> otherProcessWrites;
 
     uint64_t timeLimitMs = 3600 * 1000;  // past it no worker's exit code can be read
 };

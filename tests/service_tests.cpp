@@ -3,10 +3,12 @@
 #include "sim_fixture.h"
 
 #include "service/service.h"
+#include "support/log.h"
 
 #include <algorithm>
 #include <cstring>
 #include <filesystem>
+#include <functional>
 #include <thread>
 
 using Lines = std::vector<std::string>;
@@ -41,6 +43,15 @@ std::ostream& operator<<(std::ostream& os, const Seen& s)
 int Count(const std::vector<std::string>& names, const std::string& name)
 {
     return (int)std::count(names.begin(), names.end(), name);
+}
+
+// Handles closed other than the log's, which is closed after each record.
+int ClosesBesidesTheLog()
+{
+    int n = 0;
+    for (const sim::Call& c : sim::calls())
+        n += c.name == "CloseHandle" && c.args != "\"HOLV32.LOG\"";
+    return n;
 }
 
 // The default situation, which the fixture lays out: HOLV32.INI and the
@@ -471,7 +482,7 @@ TEST_F(ServiceTest, WorkerThatCannotStartGoesFromStartPendingToStopped)
                                         "Service stopped"}));
         EXPECT_EQ(Count(sim::callNames(), "OpenProcess"), 0);
         EXPECT_EQ(Count(sim::callNames(), "SetEvent"), 0);
-        EXPECT_EQ(Count(sim::callNames(), "CloseHandle"), 1) << "the event is still closed";
+        EXPECT_EQ(ClosesBesidesTheLog(), 1) << "the event is still closed";
         EXPECT_TRUE(sim::dispatcherReturned());
         WriteFile("HOLV32IP.EXE", "MZ worker");
     }
@@ -597,7 +608,7 @@ TEST_F(ServiceTest, MissingShutdownEventIsNoErrorButTheWorkerHearsNothing)
     sim::script().worker.killAtMs = 8000;
     RunHost();
     EXPECT_EQ(Count(sim::callNames(), "SetEvent"), 0);
-    EXPECT_EQ(Count(sim::callNames(), "CloseHandle"), 0);
+    EXPECT_EQ(ClosesBesidesTheLog(), 0);
     EXPECT_EQ(sim::reports().back().ms, 8100u);
     EXPECT_EQ(ReportedStates().back(), (DWORD)SERVICE_STOPPED);
 }
@@ -615,12 +626,49 @@ TEST_F(ServiceTest, AnEventHeldByAnotherProcessIsSharedInItsState)
 
 TEST_F(ServiceTest, UnwritableLogCostsTheMessagesOnly)
 {
-    // A directory in the log's place cannot be opened as a file.
-    std::filesystem::create_directory("HOLV32.LOG");
-    sim::script().controls = {{2000, SERVICE_CONTROL_STOP}};
-    RunHost();
-    EXPECT_EQ(ReportedStates(), (States{2, 4, 4, 3, 3, 1}));
-    EXPECT_TRUE(std::filesystem::is_directory("HOLV32.LOG"));
+    namespace fs = std::filesystem;
+    const std::string earlier = "\r\n01/01 00:00:00 Earlier record";
+    struct Case {
+        const char* what;
+        std::function<HANDLE()> make;  // returns a handle that holds the log, if any
+        std::function<void()> release;
+    } cases[] = {
+        // A directory in the log's place cannot be opened as a file.
+        {"a folder", [] { fs::create_directory("HOLV32.LOG"); return INVALID_HANDLE_VALUE; },
+         [] { fs::remove("HOLV32.LOG"); }},
+        {"read-only",
+         [&] {
+             WriteFile("HOLV32.LOG", earlier);
+             fs::permissions("HOLV32.LOG", fs::perms::owner_read | fs::perms::group_read | fs::perms::others_read);
+             return INVALID_HANDLE_VALUE;
+         },
+         [] { fs::permissions("HOLV32.LOG", fs::perms::owner_write, fs::perm_options::add); }},
+        // Held open by another process that shares nothing.
+        {"locked",
+         [&] {
+             WriteFile("HOLV32.LOG", earlier);
+             return CreateFileA("HOLV32.LOG", GENERIC_READ | GENERIC_WRITE, 0, NULL, OPEN_EXISTING, 0, NULL);
+         },
+         [] {}},
+    };
+    for (const Case& c : cases) {
+        SCOPED_TRACE(c.what);
+        StartOver();
+        HANDLE held = c.make();
+        sim::script().controls = {{2000, SERVICE_CONTROL_STOP}};
+        RunHost();
+        EXPECT_EQ(ReportedStates(), (States{2, 4, 4, 3, 3, 1}));
+        if (fs::is_directory("HOLV32.LOG"))
+            EXPECT_TRUE(fs::is_empty("HOLV32.LOG"));
+        else
+            EXPECT_EQ(LogBytes(), earlier);
+        // Once it can be written again, the next record lands.
+        if (held != INVALID_HANDLE_VALUE)
+            CloseHandle(held);
+        c.release();
+        LogMessage("Writable again");
+        EXPECT_EQ(LogMessages().back(), "Writable again");
+    }
 }
 
 TEST_F(ServiceTest, ExecutableDirectoryKeepsDriveAndDirectory)

@@ -15,6 +15,7 @@
 #include <filesystem>
 #include <fcntl.h>
 #include <fnmatch.h>
+#include <functional>
 #include <map>
 #include <memory>
 #include <mutex>
