@@ -294,71 +294,100 @@ TEST_F(ServiceTest, WorkerThatEndsByItselfStopsTheServiceWithItsFailure)
     }
 }
 
-// A control delivered at each platform call ServiceMain makes, for each way a
-// start can end: the run always ends with one stopped report and nothing
-// after it, and no started worker is left unsignalled and running.
+// A control delivered at each platform call ServiceMain makes (for a report,
+// while it is on its way), for each way a start can end, early failures
+// included (there also between the stopped state and its report): the run
+// always ends with one stopped report and nothing after it, no report is
+// overtaken by an older one, both exit codes tell the ending, and a started
+// worker is left unsignalled and running only when its handle never came.
 TEST_F(ServiceTest, AControlAtAnyCallNeverOvertakesTheStoppedReport)
 {
-    enum Ending { AfterEvent, ByItself, NeverStarts, EarlyFailure };
-    const char* names[] = {"worker ends after the event", "worker ends by itself", "worker never starts",
-                           "early failure"};
-    auto setUp = [&](Ending ending) {
-        StartOver();
-        WriteFile("HOLV32IP.EXE", "MZ worker");
-        sim::script().timeLimitMs = 60000;
-        switch (ending) {
-        case AfterEvent:
-            sim::script().controls = {{2500, SERVICE_CONTROL_STOP}};
-            break;
-        case ByItself:
-            sim::script().worker = {sim::WorkerScript::ExitAt, 2500, 3};
-            break;
-        case NeverStarts:
-            std::filesystem::remove("HOLV32IP.EXE");
-            break;
-        case EarlyFailure:
-            sim::script().failQuery = ERROR_ACCESS_DENIED;
-            break;
-        }
+    struct Ending {
+        const char* what;
+        std::function<void()> setUp;
+        std::string failure;  // logged when the start failed, which the exit codes then carry
+        DWORD win32, specific;
+        bool alwaysFails;     // no stop spares the failure
+        bool leavesWorker;
+    } endings[] = {
+        {"worker ends after the event", [] { sim::script().controls = {{2500, SERVICE_CONTROL_STOP}}; }, "", 0, 0,
+         false, false},
+        {"worker ends by itself", [] { sim::script().worker = {sim::WorkerScript::ExitAt, 2500, 3}; },
+         "Service exited", ERROR_SERVICE_SPECIFIC_ERROR, 3, false, false},
+        {"worker never starts", [] { std::filesystem::remove("HOLV32IP.EXE"); }, "HOLV32IP.EXE not started! error=2",
+         ERROR_FILE_NOT_FOUND, 0, true, false},
+        {"no process handle after 30 attempts", [] { sim::script().openProcessFailures = 30; },
+         "Could not get process handle to service, error=87", ERROR_INVALID_PARAMETER, 0, false, true},
+        {"status query fails", [] { sim::script().failQuery = ERROR_ACCESS_DENIED; }, "GetServiceStatus failed error=5",
+         ERROR_ACCESS_DENIED, 0, true, false},
+        {"first report fails", [] { sim::script().failFirstReport = ERROR_INVALID_HANDLE; },
+         "SetServiceStatus failed error=6", ERROR_INVALID_HANDLE, 0, true, false},
     };
     int runs = 0, delivered = 0;
-    for (Ending ending : {AfterEvent, ByItself, NeverStarts, EarlyFailure}) {
-        setUp(ending);
+    for (const Ending& e : endings) {
+        auto setUp = [&] {
+            StartOver();
+            WriteFile("HOLV32IP.EXE", "MZ worker");
+            sim::script().timeLimitMs = 60000;
+            e.setUp();
+        };
+        setUp();
         RunHost();
         const int calls = sim::serviceMainCalls();
+        // ServiceMain's call just before its last report, the stopped one: the
+        // stopped state is set by then.
+        int index = 0, beforeStopped = -1;
+        for (const sim::Call& call : sim::calls()) {
+            if (call.mainThread)
+                continue;
+            if (call.name == "SetServiceStatus")
+                beforeStopped = index - 1;
+            index++;
+        }
         for (DWORD control : {(DWORD)SERVICE_CONTROL_STOP, (DWORD)SERVICE_CONTROL_SHUTDOWN,
                               (DWORD)SERVICE_CONTROL_INTERROGATE, 128u}) {
             for (int at = 0; at <= calls; at++) {
-                SCOPED_TRACE(std::string(names[ending]) + ", control " + std::to_string(control) + " at call " +
+                SCOPED_TRACE(std::string(e.what) + ", control " + std::to_string(control) + " at call " +
                              std::to_string(at));
-                setUp(ending);
+                setUp();
                 sim::script().controlAtCall = at;
                 sim::script().controlAtCallCode = control;
                 RunHost();
                 runs++;
                 delivered += sim::controlAtCallDelivered();
+                if (at == beforeStopped)
+                    EXPECT_TRUE(sim::controlAtCallDelivered());
                 States states = ReportedStates();
                 ASSERT_FALSE(states.empty());
                 EXPECT_EQ(states.back(), (DWORD)SERVICE_STOPPED);
                 EXPECT_EQ(std::count(states.begin(), states.end(), (DWORD)SERVICE_STOPPED), 1);
+                for (const sim::Report& r : sim::reports())
+                    EXPECT_FALSE(r.overtaken);
                 EXPECT_TRUE(sim::callsAfterStopped().empty());
                 EXPECT_TRUE(sim::dispatcherReturned());
                 EXPECT_FALSE(sim::timeLimitHit());
-                EXPECT_EQ(LogMessages().back(), "Service stopped");
+                Lines log = LogMessages();
+                EXPECT_EQ(log.back(), "Service stopped");
+                auto logged = [&](const std::string& m) { return std::find(log.begin(), log.end(), m) != log.end(); };
+                if (logged("Service stop request received"))
+                    EXPECT_GT(std::count(states.begin(), states.end(), (DWORD)SERVICE_STOP_PENDING), 0);
                 for (const sim::ProcessStart& start : sim::starts()) {
                     if (!start.processId)
                         continue;
                     bool signaled = sim::events().count(start.eventName) && sim::events().at(start.eventName).signaled;
-                    EXPECT_TRUE(signaled || sim::workerExitTime(start.processId) != 0);
+                    bool running = sim::workerExitTime(start.processId) == 0;
+                    EXPECT_EQ(!signaled && running, e.leavesWorker);
                 }
-                // The worker's own failure is passed on exactly when no stop came first.
-                Lines log = LogMessages();
-                bool exited = std::find(log.begin(), log.end(), "Service exited") != log.end();
-                EXPECT_EQ(sim::reports().back().status.dwServiceSpecificExitCode, exited ? 3u : 0u);
+                // The failure is passed on exactly when it was logged, that is when no stop came first.
+                bool failed = !e.failure.empty() && logged(e.failure);
+                if (e.alwaysFails)
+                    EXPECT_TRUE(failed);
+                EXPECT_EQ(sim::reports().back().status.dwWin32ExitCode, failed ? e.win32 : 0u);
+                EXPECT_EQ(sim::reports().back().status.dwServiceSpecificExitCode, failed ? e.specific : 0u);
             }
         }
     }
-    EXPECT_GT(runs, 300);
+    EXPECT_GT(runs, 600);
     EXPECT_GT(delivered, runs * 9 / 10);
 }
 
