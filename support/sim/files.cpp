@@ -197,7 +197,8 @@ HANDLE WINAPI CreateFileA(LPCSTR path, DWORD access, DWORD share, LPSECURITY_ATT
     h.pid = (DWORD)fd;
     h.access = access;
     h.share = share;
-    LastError = exists && create ? ERROR_ALREADY_EXISTS : 0;
+    if (create)
+        LastError = exists ? ERROR_ALREADY_EXISTS : 0;
     return NewHandle(s, h);
 }
 
