@@ -44,8 +44,8 @@ void SetStartPending(DWORD installedType);
 // From here on the handler leaves the record alone.
 void SetStopped(DWORD win32ExitCode, DWORD specificExitCode);
 void SetStatusHandle(SERVICE_STATUS_HANDLE handle);
-// Sends the whole record as it stands. The handler reports under the same
-// lock, in one step with its change.
+// Sends the whole record as it stands, then the handler's change if one came
+// while it was on its way. Returns the first send's result and error.
 BOOL ReportStatus();
 // The end of a start: stopped with these exit codes, the event closed,
 // "Service stopped" logged, and the stopped report last of all.

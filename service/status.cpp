@@ -8,10 +8,20 @@ SERVICE_STATUS ServiceStatus = {SERVICE_WIN32_OWN_PROCESS, 0, SERVICE_ACCEPT_STO
 SERVICE_STATUS_HANDLE StatusHandle;
 std::atomic<DWORD> StopRequested{0};
 
-// Both threads change and report the record: this lock makes each change,
-// each report and the handler's change-and-report whole, so a report never
-// carries a half-written record and nothing overtakes the stopped state.
+// Both threads change and report the record. A report is a call into the
+// service manager that may wait for the dispatcher's thread (the stopped
+// report of a process's last service does), so ServiceMain never holds the
+// lock across one: it copies the record under the lock, marks the copy in
+// flight and sends it without the lock. While a copy is in flight, a change
+// the handler makes is not sent by the handler, where it could land before
+// the older copy, but by ServiceMain right after its own report returns. The
+// handler otherwise reports under the lock; ServiceMain may wait for that,
+// since the handler's reports never wait for ServiceMain. So the handler only
+// ever waits for ServiceMain to change or copy the record, every report is
+// whole, none carries an older state than one already made, and nothing
+// follows the stopped report.
 static SRWLOCK StatusLock = SRWLOCK_INIT;
+static bool ReportInFlight, ChangedInFlight;
 
 void SetServiceState(DWORD state)
 {
@@ -53,20 +63,31 @@ void SetStatusHandle(SERVICE_STATUS_HANDLE handle)
 BOOL ReportStatus()
 {
     AcquireSRWLockExclusive(&StatusLock);
-    BOOL ok = SetServiceStatus(StatusHandle, &ServiceStatus);
-    // The caller may log the report's error; keep it past the release.
-    DWORD error = GetLastError();
+    SERVICE_STATUS sent = ServiceStatus;
+    ReportInFlight = true;
     ReleaseSRWLockExclusive(&StatusLock);
+    BOOL ok = SetServiceStatus(StatusHandle, &sent);
+    // The caller may log this report's error; keep it past the ones below.
+    DWORD error = GetLastError();
+    for (bool again = true; again;) {
+        AcquireSRWLockExclusive(&StatusLock);
+        again = ChangedInFlight;
+        ChangedInFlight = false;
+        ReportInFlight = again;
+        sent = ServiceStatus;
+        ReleaseSRWLockExclusive(&StatusLock);
+        if (again)
+            SetServiceStatus(StatusHandle, &sent);
+    }
     SetLastError(error);
     return ok;
 }
 
 void WINAPI ServiceCtrlHandler(DWORD control)
 {
-    // The whole of the handler's work is one step under the lock. Once
-    // ServiceMain has set the stopped state, a late control neither changes
-    // nor reports the record: a stop pending report after stopped would leave
-    // the process waiting in the dispatcher for ever.
+    // Once ServiceMain has set the stopped state, a late control neither
+    // changes nor reports the record: a stop pending report after stopped
+    // would leave the process waiting in the dispatcher for ever.
     AcquireSRWLockExclusive(&StatusLock);
     if (ServiceStatus.dwCurrentState == SERVICE_STOPPED) {
         ReleaseSRWLockExclusive(&StatusLock);
@@ -79,15 +100,17 @@ void WINAPI ServiceCtrlHandler(DWORD control)
         StopRequested = 1;
         ServiceStatus.dwCurrentState = SERVICE_STOP_PENDING;
         LogMessage("Service stop request received");
-        SetServiceStatus(StatusHandle, &ServiceStatus);
+        ChangedInFlight = ReportInFlight;
         break;
     case SERVICE_CONTROL_INTERROGATE:
-        SetServiceStatus(StatusHandle, &ServiceStatus);
         break;
     default:
         LogMessage("Service request %u received", (unsigned)control);
-        SetServiceStatus(StatusHandle, &ServiceStatus);
         break;
     }
+    // With no change waiting for ServiceMain, the record is the copy in
+    // flight, if any, and may be reported beside it.
+    if (!ChangedInFlight)
+        SetServiceStatus(StatusHandle, &ServiceStatus);
     ReleaseSRWLockExclusive(&StatusLock);
 }

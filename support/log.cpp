@@ -1,8 +1,6 @@
 // The log writer: one record per open, one appending write, close.
 #include "log.h"
 
-#include "platform.h"
-
 #include <stdarg.h>
 #include <stdio.h>
 #include <string.h>
@@ -21,9 +19,16 @@ size_t FormatLogRecord(char* out, size_t size, const struct tm* when, const char
 
 LogSinkFunction LogSink;
 
-// The Windows runtime appends by seeking to the end and then writing, so two
-// threads appending at once could land on the same offset; one at a time.
-static SRWLOCK LogLock = SRWLOCK_INIT;
+// Opened for appending only: the system then writes each record at the end of
+// the file in one step. The runtime's append mode seeks to the end and then
+// writes, so two processes writing one log (services installed from one
+// folder) could both write at the same place, and one record would overwrite
+// the other; no lock inside a process helps there.
+HANDLE OpenLogFile(DWORD disposition)
+{
+    return CreateFileA("HOLV32.LOG", FILE_APPEND_DATA, FILE_SHARE_READ | FILE_SHARE_WRITE, NULL, disposition,
+                       FILE_ATTRIBUTE_NORMAL, NULL);
+}
 
 void LogMessage(const char* format, ...)
 {
@@ -40,28 +45,23 @@ void LogMessage(const char* format, ...)
     }
 
     time_t now = time(NULL);
-
-    AcquireSRWLockExclusive(&LogLock);
-    FILE* file = fopen("HOLV32.LOG", "ab");
-    if (!file) {
-        ReleaseSRWLockExclusive(&LogLock);
-        return;
-    }
-    // Unbuffered, so the whole record reaches the file in one appending write
-    // and records of the two threads cannot interleave.
-    setvbuf(file, NULL, _IONBF, 0);
-
-    struct tm local = {};
+    // The caller's last error outlives its message.
+    DWORD error = GetLastError();
+    HANDLE file = OpenLogFile(OPEN_ALWAYS);
+    if (file != INVALID_HANDLE_VALUE) {
+        struct tm local = {};
 #ifdef _WIN32
-    struct tm* t = localtime(&now); // the Windows runtime keeps this per thread
-    if (t)
-        local = *t;
+        struct tm* t = localtime(&now); // the Windows runtime keeps this per thread
+        if (t)
+            local = *t;
 #else
-    localtime_r(&now, &local);
+        localtime_r(&now, &local);
 #endif
-    char record[2 + LogStampSize + LogMessageSize];
-    size_t length = FormatLogRecord(record, sizeof record, &local, message);
-    fwrite(record, 1, length, file);
-    fclose(file);
-    ReleaseSRWLockExclusive(&LogLock);
+        char record[2 + LogStampSize + LogMessageSize];
+        DWORD length = (DWORD)FormatLogRecord(record, sizeof record, &local, message);
+        DWORD written;
+        WriteFile(file, record, length, &written, NULL);
+        CloseHandle(file);
+    }
+    SetLastError(error);
 }

@@ -1,6 +1,8 @@
 // HOLV32.LOG, the host's only output.
 #pragma once
 
+#include "platform.h"
+
 #include <stddef.h>
 #include <time.h>
 
@@ -23,3 +25,7 @@ extern LogSinkFunction LogSink;
 
 // The bytes of one record for the given local time; returns their count.
 size_t FormatLogRecord(char* out, size_t size, const struct tm* when, const char* message);
+
+// HOLV32.LOG opened as the host writes it: appending only, shared for reading
+// and writing. OPEN_ALWAYS creates a missing log; OPEN_EXISTING only tries it.
+HANDLE OpenLogFile(DWORD disposition);

@@ -225,6 +225,17 @@ BOOL WINAPI CopyFileA(LPCSTR source, LPCSTR target, BOOL failIfExists);
 HANDLE WINAPI CreateFileA(LPCSTR path, DWORD access, DWORD share, LPSECURITY_ATTRIBUTES attributes, DWORD disposition,
                           DWORD flags, HANDLE templateFile);
 BOOL WINAPI ReadFile(HANDLE file, LPVOID buffer, DWORD size, LPDWORD read, LPVOID overlapped);
+// Writing files: the log appends (FILE_APPEND_DATA without FILE_WRITE_DATA puts
+// every write at the file's end); a position is set only to model other writers.
+#define FILE_WRITE_DATA 0x2
+#define FILE_APPEND_DATA 0x4
+#define OPEN_ALWAYS 4
+#define ERROR_ALREADY_EXISTS 183
+#define FILE_BEGIN 0
+#define FILE_END 2
+typedef const void* LPCVOID;
+BOOL WINAPI WriteFile(HANDLE file, LPCVOID buffer, DWORD size, LPDWORD written, LPVOID overlapped);
+DWORD WINAPI SetFilePointer(HANDLE file, LONG distance, LONG* distanceHigh, DWORD method);
 UINT WINAPI GetSystemDirectoryA(LPSTR buffer, UINT size);
 UINT WINAPI GetWindowsDirectoryA(LPSTR buffer, UINT size);
 BOOL WINAPI FileTimeToSystemTime(const FILETIME* time, SYSTEMTIME* out);

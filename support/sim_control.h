@@ -5,6 +5,7 @@
 #include "platform_sim.h"
 
 #include <cstdint>
+#include <functional>
 #include <map>
 #include <string>
 #include <utility>
@@ -40,6 +41,7 @@ struct Script {
     std::map<std::string, InstalledService> installed;
 
     // Error codes injected into the service manager (0: the call works).
+    // failFirstReport: ServiceMain's first report.
     DWORD failRegister = 0, failOpenManager = 0, failOpenService = 0, failQuery = 0, failFirstReport = 0;
 
     // Control codes delivered to the handler at virtual times. One due at 0 is
@@ -51,7 +53,7 @@ struct Script {
     bool concurrentControls = false;
     // One control handed over when ServiceMain's thread makes its call with
     // this index (0: its first platform call), or at the next call that can
-    // take it; -1: none. Reports are not delivery points.
+    // take it; -1: none. At a report it arrives while the report is on its way.
     int controlAtCall = -1;
     DWORD controlAtCallCode = 0;
 
@@ -79,6 +81,9 @@ struct Script {
     DWORD failComputerName = 0;
 
     std::map<std::string, DWORD> copyFailures;  // CopyFileA target as passed -> error
+    // Another process writing files at the same moment: run once, inside the
+    // next WriteFile, before that write's bytes land.
+    std::function<void()> otherProcessWrites;
 
     uint64_t timeLimitMs = 3600 * 1000;  // past it no worker's exit code can be read
 };
@@ -95,6 +100,9 @@ struct Report {
     bool mainThread;
     bool succeeded;
     SERVICE_STATUS status;
+    // A report of the other thread with another state landed while this one,
+    // copied before it, was on its way.
+    bool overtaken;
 };
 
 struct ProcessStart {
@@ -143,6 +151,9 @@ bool dispatcherReturned();
 bool controlAtCallDelivered();
 int serviceMainCalls();                           // platform calls made on ServiceMain's thread
 bool stoppedReported();
+// A handler had not returned while ServiceMain waited for the dispatcher's
+// thread (a control it was handed, or its stopped report): on Windows a stall.
+bool dispatcherStalled();
 bool timeLimitHit();
 int openServiceHandles();
 std::vector<std::string> callsAfterStopped();  // host calls made after the stopped report

@@ -192,6 +192,13 @@ TEST_F(CheckTest, PredictsTheHostOnEachLayoutAndChangesNothing)
          0, "HOLV32.INI", "HOLV32IP.EXE",
          {"warning: HOLV32.LOG is a folder", "note: recovery actions: restart/60000; reset after 86400 s",
           "!nothing restarts"}},
+        // Held by another process that shares nothing: the host's own open fails.
+        {"a log held open without sharing",
+         [&] {
+             self(); WriteFile("HOLV32.LOG", "");
+             CreateFileA("HOLV32.LOG", GENERIC_READ | GENERIC_WRITE, 0, NULL, OPEN_EXISTING, 0, NULL);
+         },
+         0, "HOLV32.INI", "HOLV32IP.EXE", {"warning: HOLV32.LOG cannot be opened for writing (in use"}},
         {"a folder of 247 characters",
          [&] {
              fs::create_directory(deep);

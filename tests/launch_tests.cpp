@@ -327,7 +327,9 @@ TEST_F(LaunchTest, RefreshAsksThePlatformInItsOrder)
     for (const sim::Call& c : sim::calls())
         names.push_back(c.name + "(" + c.args + ")");
     EXPECT_EQ(names, (Lines{"FindFirstFileA(\"sub\\W.EXE\")", "FindFirstFileA(\"HOLV32IP.EXE\")", "FindClose()",
-                            "CompareFileTime()", "CopyFileA(\"HOLV32IP.EXE\",\"sub\\W.EXE\",0)"}));
+                            "CompareFileTime()", "CopyFileA(\"HOLV32IP.EXE\",\"sub\\W.EXE\",0)",
+                            // The copy's record: appending only, one write, closed.
+                            "CreateFileA(\"HOLV32.LOG\",0x4,4)", "WriteFile(67)", "CloseHandle(\"HOLV32.LOG\")"}));
 }
 
 // ---- through the whole host ----------------------------------------------------

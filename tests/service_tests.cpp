@@ -3,10 +3,12 @@
 #include "sim_fixture.h"
 
 #include "service/service.h"
+#include "support/log.h"
 
 #include <algorithm>
 #include <cstring>
 #include <filesystem>
+#include <functional>
 #include <thread>
 
 using Lines = std::vector<std::string>;
@@ -41,6 +43,15 @@ std::ostream& operator<<(std::ostream& os, const Seen& s)
 int Count(const std::vector<std::string>& names, const std::string& name)
 {
     return (int)std::count(names.begin(), names.end(), name);
+}
+
+// Handles closed other than the log's, which is closed after each record.
+int ClosesBesidesTheLog()
+{
+    int n = 0;
+    for (const sim::Call& c : sim::calls())
+        n += c.name == "CloseHandle" && c.args != "\"HOLV32.LOG\"";
+    return n;
 }
 
 // The default situation, which the fixture lays out: HOLV32.INI and the
@@ -283,72 +294,159 @@ TEST_F(ServiceTest, WorkerThatEndsByItselfStopsTheServiceWithItsFailure)
     }
 }
 
-// A control delivered at each platform call ServiceMain makes, for each way a
-// start can end: the run always ends with one stopped report and nothing
-// after it, and no started worker is left unsignalled and running.
+// A control delivered at each platform call ServiceMain makes (for a report,
+// while it is on its way), for each way a start can end, early failures
+// included (there also between the stopped state and its report): the run
+// always ends with one stopped report and nothing after it, no report is
+// overtaken by an older one, both exit codes tell the ending, and a started
+// worker is left unsignalled and running only when its handle never came.
 TEST_F(ServiceTest, AControlAtAnyCallNeverOvertakesTheStoppedReport)
 {
-    enum Ending { AfterEvent, ByItself, NeverStarts, EarlyFailure };
-    const char* names[] = {"worker ends after the event", "worker ends by itself", "worker never starts",
-                           "early failure"};
-    auto setUp = [&](Ending ending) {
-        StartOver();
-        WriteFile("HOLV32IP.EXE", "MZ worker");
-        sim::script().timeLimitMs = 60000;
-        switch (ending) {
-        case AfterEvent:
-            sim::script().controls = {{2500, SERVICE_CONTROL_STOP}};
-            break;
-        case ByItself:
-            sim::script().worker = {sim::WorkerScript::ExitAt, 2500, 3};
-            break;
-        case NeverStarts:
-            std::filesystem::remove("HOLV32IP.EXE");
-            break;
-        case EarlyFailure:
-            sim::script().failQuery = ERROR_ACCESS_DENIED;
-            break;
-        }
+    struct Ending {
+        const char* what;
+        std::function<void()> setUp;
+        std::string failure;  // logged when the start failed, which the exit codes then carry
+        DWORD win32, specific;
+        bool alwaysFails;     // no stop spares the failure
+        bool leavesWorker;
+    } endings[] = {
+        {"worker ends after the event", [] { sim::script().controls = {{2500, SERVICE_CONTROL_STOP}}; }, "", 0, 0,
+         false, false},
+        {"worker ends by itself", [] { sim::script().worker = {sim::WorkerScript::ExitAt, 2500, 3}; },
+         "Service exited", ERROR_SERVICE_SPECIFIC_ERROR, 3, false, false},
+        {"worker never starts", [] { std::filesystem::remove("HOLV32IP.EXE"); }, "HOLV32IP.EXE not started! error=2",
+         ERROR_FILE_NOT_FOUND, 0, true, false},
+        {"no process handle after 30 attempts", [] { sim::script().openProcessFailures = 30; },
+         "Could not get process handle to service, error=87", ERROR_INVALID_PARAMETER, 0, false, true},
+        {"status query fails", [] { sim::script().failQuery = ERROR_ACCESS_DENIED; }, "GetServiceStatus failed error=5",
+         ERROR_ACCESS_DENIED, 0, true, false},
+        {"first report fails", [] { sim::script().failFirstReport = ERROR_INVALID_HANDLE; },
+         "SetServiceStatus failed error=6", ERROR_INVALID_HANDLE, 0, true, false},
     };
     int runs = 0, delivered = 0;
-    for (Ending ending : {AfterEvent, ByItself, NeverStarts, EarlyFailure}) {
-        setUp(ending);
+    for (const Ending& e : endings) {
+        auto setUp = [&] {
+            StartOver();
+            WriteFile("HOLV32IP.EXE", "MZ worker");
+            sim::script().timeLimitMs = 60000;
+            e.setUp();
+        };
+        setUp();
         RunHost();
         const int calls = sim::serviceMainCalls();
+        // ServiceMain's call just before its last report, the stopped one: the
+        // stopped state is set by then.
+        int index = 0, beforeStopped = -1;
+        for (const sim::Call& call : sim::calls()) {
+            if (call.mainThread)
+                continue;
+            if (call.name == "SetServiceStatus")
+                beforeStopped = index - 1;
+            index++;
+        }
         for (DWORD control : {(DWORD)SERVICE_CONTROL_STOP, (DWORD)SERVICE_CONTROL_SHUTDOWN,
                               (DWORD)SERVICE_CONTROL_INTERROGATE, 128u}) {
             for (int at = 0; at <= calls; at++) {
-                SCOPED_TRACE(std::string(names[ending]) + ", control " + std::to_string(control) + " at call " +
+                SCOPED_TRACE(std::string(e.what) + ", control " + std::to_string(control) + " at call " +
                              std::to_string(at));
-                setUp(ending);
+                setUp();
                 sim::script().controlAtCall = at;
                 sim::script().controlAtCallCode = control;
                 RunHost();
                 runs++;
                 delivered += sim::controlAtCallDelivered();
+                if (at == beforeStopped)
+                    EXPECT_TRUE(sim::controlAtCallDelivered());
                 States states = ReportedStates();
                 ASSERT_FALSE(states.empty());
                 EXPECT_EQ(states.back(), (DWORD)SERVICE_STOPPED);
                 EXPECT_EQ(std::count(states.begin(), states.end(), (DWORD)SERVICE_STOPPED), 1);
+                for (const sim::Report& r : sim::reports())
+                    EXPECT_FALSE(r.overtaken);
                 EXPECT_TRUE(sim::callsAfterStopped().empty());
                 EXPECT_TRUE(sim::dispatcherReturned());
                 EXPECT_FALSE(sim::timeLimitHit());
-                EXPECT_EQ(LogMessages().back(), "Service stopped");
+                Lines log = LogMessages();
+                EXPECT_EQ(log.back(), "Service stopped");
+                auto logged = [&](const std::string& m) { return std::find(log.begin(), log.end(), m) != log.end(); };
+                if (logged("Service stop request received"))
+                    EXPECT_GT(std::count(states.begin(), states.end(), (DWORD)SERVICE_STOP_PENDING), 0);
                 for (const sim::ProcessStart& start : sim::starts()) {
                     if (!start.processId)
                         continue;
                     bool signaled = sim::events().count(start.eventName) && sim::events().at(start.eventName).signaled;
-                    EXPECT_TRUE(signaled || sim::workerExitTime(start.processId) != 0);
+                    bool running = sim::workerExitTime(start.processId) == 0;
+                    EXPECT_EQ(!signaled && running, e.leavesWorker);
                 }
-                // The worker's own failure is passed on exactly when no stop came first.
-                Lines log = LogMessages();
-                bool exited = std::find(log.begin(), log.end(), "Service exited") != log.end();
-                EXPECT_EQ(sim::reports().back().status.dwServiceSpecificExitCode, exited ? 3u : 0u);
+                // The failure is passed on exactly when it was logged, that is when no stop came first.
+                bool failed = !e.failure.empty() && logged(e.failure);
+                if (e.alwaysFails)
+                    EXPECT_TRUE(failed);
+                EXPECT_EQ(sim::reports().back().status.dwWin32ExitCode, failed ? e.win32 : 0u);
+                EXPECT_EQ(sim::reports().back().status.dwServiceSpecificExitCode, failed ? e.specific : 0u);
             }
         }
     }
-    EXPECT_GT(runs, 300);
+    EXPECT_GT(runs, 600);
     EXPECT_GT(delivered, runs * 9 / 10);
+}
+
+// A control that arrives while ServiceMain is inside a report. The stopped
+// report of a process's last service waits for the dispatcher's thread, so
+// the handler must never wait for a report; and a change of the handler's
+// must not be overtaken by the older copy on its way.
+TEST_F(ServiceTest, AControlInsideAReportIsAnsweredWithoutWaitingForIt)
+{
+    struct Case {
+        const char* what;
+        int report;  // ServiceMain's report it arrives in; -1: the last
+        DWORD control;
+        bool workerEndsByItself;  // at 2500 ms, else 500 ms after the event
+        std::vector<Seen> timeline;
+    } cases[] = {
+        // The worker ended by itself as the stop came: stopped stands alone.
+        {"stop in the stopped report", -1, SERVICE_CONTROL_STOP, true,
+         {{0, 2, false}, {100, 4, false}, {1100, 4, false}, {2100, 4, false}, {3100, 1, false}}},
+        {"shutdown in the first report", 0, SERVICE_CONTROL_SHUTDOWN, false,
+         {{0, 2, false}, {0, 3, false}, {100, 4, false}, {1100, 3, false}, {2100, 1, false}}},
+        // The running copy lands first, then ServiceMain sends the stop pending.
+        {"stop in a running report", 2, SERVICE_CONTROL_STOP, false,
+         {{0, 2, false}, {100, 4, false}, {1100, 4, false}, {1100, 3, false}, {2100, 3, false}, {3100, 1, false}}},
+        {"interrogate in a running report", 2, SERVICE_CONTROL_INTERROGATE, true,
+         {{0, 2, false}, {100, 4, false}, {1100, 4, true}, {1100, 4, false}, {2100, 4, false}, {3100, 1, false}}},
+    };
+    for (const Case& c : cases) {
+        SCOPED_TRACE(c.what);
+        auto setUp = [&] {
+            StartOver();
+            if (c.workerEndsByItself)
+                sim::script().worker = {sim::WorkerScript::ExitAt, 2500, 0};
+        };
+        setUp();
+        RunHost();
+        std::vector<int> reportCalls;
+        int index = 0;
+        for (const sim::Call& call : sim::calls()) {
+            if (call.mainThread)
+                continue;
+            if (call.name == "SetServiceStatus")
+                reportCalls.push_back(index);
+            index++;
+        }
+        ASSERT_GT(reportCalls.size(), 2u);
+        setUp();
+        sim::script().controlAtCall = c.report < 0 ? reportCalls.back() : reportCalls[c.report];
+        sim::script().controlAtCallCode = c.control;
+        RunHost();
+        EXPECT_TRUE(sim::controlAtCallDelivered());
+        EXPECT_FALSE(sim::dispatcherStalled());
+        EXPECT_TRUE(sim::dispatcherReturned());
+        EXPECT_EQ(Timeline(), c.timeline);
+        for (const sim::Report& r : sim::reports())
+            EXPECT_FALSE(r.overtaken);
+        EXPECT_TRUE(sim::callsAfterStopped().empty());
+        EXPECT_EQ(LogMessages().back(), "Service stopped");
+    }
 }
 
 TEST_F(ServiceTest, ExitCode259CannotBeToldFromARunningWorker)
@@ -413,7 +511,7 @@ TEST_F(ServiceTest, WorkerThatCannotStartGoesFromStartPendingToStopped)
                                         "Service stopped"}));
         EXPECT_EQ(Count(sim::callNames(), "OpenProcess"), 0);
         EXPECT_EQ(Count(sim::callNames(), "SetEvent"), 0);
-        EXPECT_EQ(Count(sim::callNames(), "CloseHandle"), 1) << "the event is still closed";
+        EXPECT_EQ(ClosesBesidesTheLog(), 1) << "the event is still closed";
         EXPECT_TRUE(sim::dispatcherReturned());
         WriteFile("HOLV32IP.EXE", "MZ worker");
     }
@@ -539,7 +637,7 @@ TEST_F(ServiceTest, MissingShutdownEventIsNoErrorButTheWorkerHearsNothing)
     sim::script().worker.killAtMs = 8000;
     RunHost();
     EXPECT_EQ(Count(sim::callNames(), "SetEvent"), 0);
-    EXPECT_EQ(Count(sim::callNames(), "CloseHandle"), 0);
+    EXPECT_EQ(ClosesBesidesTheLog(), 0);
     EXPECT_EQ(sim::reports().back().ms, 8100u);
     EXPECT_EQ(ReportedStates().back(), (DWORD)SERVICE_STOPPED);
 }
@@ -557,12 +655,49 @@ TEST_F(ServiceTest, AnEventHeldByAnotherProcessIsSharedInItsState)
 
 TEST_F(ServiceTest, UnwritableLogCostsTheMessagesOnly)
 {
-    // A directory in the log's place cannot be opened as a file.
-    std::filesystem::create_directory("HOLV32.LOG");
-    sim::script().controls = {{2000, SERVICE_CONTROL_STOP}};
-    RunHost();
-    EXPECT_EQ(ReportedStates(), (States{2, 4, 4, 3, 3, 1}));
-    EXPECT_TRUE(std::filesystem::is_directory("HOLV32.LOG"));
+    namespace fs = std::filesystem;
+    const std::string earlier = "\r\n01/01 00:00:00 Earlier record";
+    struct Case {
+        const char* what;
+        std::function<HANDLE()> make;  // returns a handle that holds the log, if any
+        std::function<void()> release;
+    } cases[] = {
+        // A directory in the log's place cannot be opened as a file.
+        {"a folder", [] { fs::create_directory("HOLV32.LOG"); return INVALID_HANDLE_VALUE; },
+         [] { fs::remove("HOLV32.LOG"); }},
+        {"read-only",
+         [&] {
+             WriteFile("HOLV32.LOG", earlier);
+             fs::permissions("HOLV32.LOG", fs::perms::owner_read | fs::perms::group_read | fs::perms::others_read);
+             return INVALID_HANDLE_VALUE;
+         },
+         [] { fs::permissions("HOLV32.LOG", fs::perms::owner_write, fs::perm_options::add); }},
+        // Held open by another process that shares nothing.
+        {"locked",
+         [&] {
+             WriteFile("HOLV32.LOG", earlier);
+             return CreateFileA("HOLV32.LOG", GENERIC_READ | GENERIC_WRITE, 0, NULL, OPEN_EXISTING, 0, NULL);
+         },
+         [] {}},
+    };
+    for (const Case& c : cases) {
+        SCOPED_TRACE(c.what);
+        StartOver();
+        HANDLE held = c.make();
+        sim::script().controls = {{2000, SERVICE_CONTROL_STOP}};
+        RunHost();
+        EXPECT_EQ(ReportedStates(), (States{2, 4, 4, 3, 3, 1}));
+        if (fs::is_directory("HOLV32.LOG"))
+            EXPECT_TRUE(fs::is_empty("HOLV32.LOG"));
+        else
+            EXPECT_EQ(LogBytes(), earlier);
+        // Once it can be written again, the next record lands.
+        if (held != INVALID_HANDLE_VALUE)
+            CloseHandle(held);
+        c.release();
+        LogMessage("Writable again");
+        EXPECT_EQ(LogMessages().back(), "Writable again");
+    }
 }
 
 TEST_F(ServiceTest, ExecutableDirectoryKeepsDriveAndDirectory)
@@ -657,13 +792,15 @@ TEST_F(ServiceTest, BurstOfControlsWhileServiceMainReportsIsEachAnswered)
     sim::script().controls.push_back({4500, SERVICE_CONTROL_STOP});
     RunHost();
 
-    int fromHandler = 0;
+    // The stop's own report may come from ServiceMain, when the stop came
+    // while a report of ServiceMain's was on its way.
+    int runningFromHandler = 0;
     for (const sim::Report& r : sim::reports()) {
-        fromHandler += r.mainThread;
+        runningFromHandler += r.mainThread && r.status.dwCurrentState == SERVICE_RUNNING;
         EXPECT_EQ(r.status.dwWaitHint, 120000u);
         EXPECT_EQ(r.status.dwControlsAccepted, 5u);
     }
-    EXPECT_EQ(fromHandler, interrogates + userControls + 1) << "one report per control";
+    EXPECT_EQ(runningFromHandler, interrogates + userControls) << "one report per control";
     Lines log = LogMessages();
     for (int n = 0; n < userControls; n++)
         EXPECT_EQ(std::count(log.begin(), log.end(), "Service request " + std::to_string(128 + n) + " received"), 1);
@@ -688,7 +825,15 @@ TEST_F(ServiceTest, HandlerAndServiceMainChangeAndReportTheRecordWhole)
     for (int i = 0; i < rounds; i++)
         ServiceCtrlHandler(i % 2 ? SERVICE_CONTROL_STOP : SERVICE_CONTROL_INTERROGATE);
     serviceMain.join();
-    ASSERT_EQ(sim::reports().size(), 2u * rounds);
+    // A stop that comes while ServiceMain's report is on its way is sent by
+    // ServiceMain after that report: the handler then sends fewer, ServiceMain more.
+    int fromHandler = 0;
+    for (const sim::Report& r : sim::reports())
+        fromHandler += r.mainThread;
+    int fromServiceMain = (int)sim::reports().size() - fromHandler;
+    EXPECT_LE(fromHandler, rounds);
+    EXPECT_GE(fromServiceMain, rounds);
+    EXPECT_EQ(fromHandler < rounds, fromServiceMain > rounds);
     for (const sim::Report& r : sim::reports()) {
         EXPECT_GE(r.status.dwCurrentState, (DWORD)SERVICE_START_PENDING);
         EXPECT_LE(r.status.dwCurrentState, (DWORD)SERVICE_RUNNING);

@@ -5,7 +5,9 @@
 #include "service/shutdown_event.h"
 #include "support/log.h"
 
+#include <cstdio>
 #include <cstring>
+#include <functional>
 #include <thread>
 
 namespace {
@@ -84,6 +86,42 @@ TEST_F(HostTest, RecordsOfTwoThreadsNeverInterleave)
     ASSERT_EQ(messages.size(), 2u * perThread);
     for (const std::string& m : messages)
         EXPECT_TRUE(m == std::string(200, 'a') || m == std::string(200, 'b')) << m;
+}
+
+// Two processes writing one log at the same moment: the other one's record
+// lands while this one is between opening the log and writing to it.
+// Appending keeps both; the runtime's seek-then-write writes over the other's.
+TEST_F(HostTest, TwoProcessesWritingTheLogAtOnceKeepEveryRecord)
+{
+    auto seekThenWrite = [](const char* message) {
+        HANDLE file = CreateFileA("HOLV32.LOG", GENERIC_WRITE, FILE_SHARE_READ | FILE_SHARE_WRITE, NULL, OPEN_ALWAYS,
+                                  FILE_ATTRIBUTE_NORMAL, NULL);
+        SetFilePointer(file, 0, NULL, FILE_END);
+        struct tm when = {};
+        char record[2 + LogStampSize + LogMessageSize];
+        DWORD written, length = (DWORD)FormatLogRecord(record, sizeof record, &when, message);
+        ::WriteFile(file, record, length, &written, NULL);
+        CloseHandle(file);
+    };
+    auto host = [](const char* message) { LogMessage("%s", message); };
+    struct Case {
+        const char* writer;
+        std::function<void(const char*)> write;
+        std::vector<std::string> kept;
+    } cases[] = {
+        {"the host's", host, {"earlier", "process B", "process A"}},
+        {"seek then write", seekThenWrite, {"earlier", "process A"}},
+    };
+    for (const Case& c : cases) {
+        SCOPED_TRACE(c.writer);
+        std::remove("HOLV32.LOG");
+        sim::Reset();
+        c.write("earlier");
+        sim::script().otherProcessWrites = [&] { c.write("process B"); };
+        c.write("process A");
+        EXPECT_EQ(LogMessages(), c.kept);
+        EXPECT_TRUE(sim::script().otherProcessWrites == nullptr) << "the other process wrote";
+    }
 }
 
 TEST_F(HostTest, ShutdownEventNameHashesTheDirectoryText)

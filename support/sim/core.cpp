@@ -4,8 +4,8 @@
 // Threads follow Windows: StartServiceCtrlDispatcherA runs ServiceMain on a
 // thread of its own and delivers controls on the calling (main) thread. A
 // control is delivered while ServiceMain's thread waits inside a platform
-// call (a Sleep that spans its time, or any call once it is due), so every
-// run takes the same course.
+// call (a Sleep that spans its time, or any call once it is due; a report, for
+// a control scripted at its call), so every run takes the same course.
 #include "sim_state.h"
 
 namespace simstate {
@@ -91,18 +91,30 @@ DWORD ExitCodeAt(State& s, const Process& p)
     return p.script.exitCode;
 }
 
+bool WaitDispatcherFree(State& s, std::unique_lock<std::mutex>& lock)
+{
+    // Far longer than any handler takes, far shorter than a test's patience.
+    const auto limit = std::chrono::seconds(5);
+    if (s.cv.wait_for(lock, limit, [&] { return s.pendingControl < 0 && !s.handlerRunning; }))
+        return true;
+    if (!s.dispatcherStalled)
+        Record(s, "(dispatcher stalled)", "");
+    s.dispatcherStalled = true;
+    return false;
+}
+
 // Hands one control to the main thread and waits until the handler returned.
-// Called on ServiceMain's thread with the lock held.
+// Called on ServiceMain's thread with the lock held. Once a handler has
+// stalled, later controls are dropped.
 void Deliver(State& s, std::unique_lock<std::mutex>& lock, DWORD control)
 {
-    if (!s.handler || s.stoppedReported) {
+    if (!s.handler || s.stoppedReported || s.dispatcherStalled) {
         Record(s, "(control dropped)", std::to_string(control));
         return;
     }
     s.pendingControl = (int)control;
-    s.controlDone = false;
     s.cv.notify_all();
-    s.cv.wait(lock, [&] { return s.controlDone; });
+    WaitDispatcherFree(s, lock);
 }
 
 // Delivers every control due by virtual time `until`, advancing the clock to
@@ -175,7 +187,8 @@ void Reset()
     s.serviceCalls = 0;
     s.atCallDelivered = false;
     s.pendingControl = -1;
-    s.controlDone = false;
+    s.handlerRunning = false;
+    s.dispatcherStalled = false;
     s.serviceDone = false;
     s.dispatcherReturned = false;
     s.stoppedReported = false;
@@ -198,6 +211,7 @@ bool dispatcherReturned() { return S().dispatcherReturned; }
 bool controlAtCallDelivered() { return S().atCallDelivered; }
 int serviceMainCalls() { return S().serviceCalls; }
 bool stoppedReported() { return S().stoppedReported; }
+bool dispatcherStalled() { return S().dispatcherStalled; }
 bool timeLimitHit() { return S().timeLimitHit; }
 int openServiceHandles() { return S().openServiceHandles; }
 

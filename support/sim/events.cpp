@@ -97,6 +97,7 @@ BOOL WINAPI CloseHandle(HANDLE handle)
     Handle* h = Find(s, handle);
     if (!h)
         return Fail(ERROR_INVALID_HANDLE);
+    s.calls.back().args = Text(h->name.c_str());  // what was closed: the event's or the file's name
     if (h->kind == Kind::Event)
         s.events[h->name].handles--;
     if (h->kind == Kind::File)

@@ -157,28 +157,48 @@ BOOL WINAPI FileTimeToSystemTime(const FILETIME* time, SYSTEMTIME* out)
     return TRUE;
 }
 
-// Existing files only: what is opened is read, or opened for writing and
-// closed again; nothing here creates or writes a file.
+// Opens an existing file (OPEN_EXISTING) or creates a missing one
+// (OPEN_ALWAYS), as Windows does: a folder, a read-only file (no write bits)
+// opened for writing, and a file another open handle does not share, refuse.
+// A handle with FILE_APPEND_DATA and without FILE_WRITE_DATA writes at the
+// file's end, whatever any other handle did meanwhile.
 HANDLE WINAPI CreateFileA(LPCSTR path, DWORD access, DWORD share, LPSECURITY_ATTRIBUTES attributes, DWORD disposition,
                           DWORD flags, HANDLE templateFile)
 {
     auto lock = Enter("CreateFileA", Text(path) + "," + Hex(access) + "," + std::to_string(disposition));
     (void)share, (void)attributes, (void)flags, (void)templateFile;
     State& s = S();
-    if (disposition != OPEN_EXISTING)
+    bool create = disposition == OPEN_ALWAYS;
+    if (disposition != OPEN_EXISTING && !create)
         return (Fail(ERROR_INVALID_PARAMETER), INVALID_HANDLE_VALUE);
     std::string native = Native(path);
     struct stat st;
-    if (!path || stat(native.c_str(), &st) != 0)
+    bool exists = path && stat(native.c_str(), &st) == 0;
+    if (!exists && (!create || !path))
         return (Fail(ERROR_FILE_NOT_FOUND), INVALID_HANDLE_VALUE);
-    if (S_ISDIR(st.st_mode))
+    if (exists && S_ISDIR(st.st_mode))
         return (Fail(ERROR_ACCESS_DENIED), INVALID_HANDLE_VALUE);
-    int mode = (access & GENERIC_WRITE) ? ((access & GENERIC_READ) ? O_RDWR : O_WRONLY) : O_RDONLY;
-    int fd = open(native.c_str(), mode);
+    const DWORD writing = GENERIC_WRITE | FILE_WRITE_DATA | FILE_APPEND_DATA;
+    if (exists && (access & writing) && !(st.st_mode & 0222))
+        return (Fail(ERROR_ACCESS_DENIED), INVALID_HANDLE_VALUE);
+    // Each side must share what the other one does.
+    auto uses = [](DWORD a) { return ((a & GENERIC_READ) ? FILE_SHARE_READ : 0) | ((a & writing) ? FILE_SHARE_WRITE : 0); };
+    for (const auto& [value, h] : s.handles)
+        if (h.kind == Kind::File && Absolute(h.name) == Absolute(native) &&
+            ((uses(access) & ~h.share) || (uses(h.access) & ~share)))
+            return (Fail(ERROR_SHARING_VIOLATION), INVALID_HANDLE_VALUE);
+    bool appendOnly = (access & FILE_APPEND_DATA) && !(access & (GENERIC_WRITE | FILE_WRITE_DATA));
+    int mode = !(access & writing) ? O_RDONLY : (access & GENERIC_READ) ? O_RDWR : O_WRONLY;
+    mode |= (appendOnly ? O_APPEND : 0) | (create ? O_CREAT : 0);
+    int fd = open(native.c_str(), mode, 0666);
     if (fd < 0)
-        return (Fail(ERROR_ACCESS_DENIED), INVALID_HANDLE_VALUE);
+        return (Fail(errno == ENOENT ? ERROR_PATH_NOT_FOUND : ERROR_ACCESS_DENIED), INVALID_HANDLE_VALUE);
     Handle h{Kind::File, native};
     h.pid = (DWORD)fd;
+    h.access = access;
+    h.share = share;
+    if (create)
+        LastError = exists ? ERROR_ALREADY_EXISTS : 0;
     return NewHandle(s, h);
 }
 
@@ -194,4 +214,42 @@ BOOL WINAPI ReadFile(HANDLE file, LPVOID buffer, DWORD size, LPDWORD read, LPVOI
         return Fail(ERROR_ACCESS_DENIED);
     *read = (DWORD)n;
     return TRUE;
+}
+
+BOOL WINAPI WriteFile(HANDLE file, LPCVOID buffer, DWORD size, LPDWORD written, LPVOID overlapped)
+{
+    // What another process does at this moment: it runs before this write's
+    // bytes land, after this handle's position was set.
+    std::function<void()> other;
+    {
+        std::lock_guard<std::mutex> g(S().m);
+        std::swap(other, S().script.otherProcessWrites);
+    }
+    if (other)
+        other();
+    auto lock = Enter("WriteFile", std::to_string(size));
+    (void)overlapped;
+    Handle* h = Find(S(), file);
+    if (!h || h->kind != Kind::File)
+        return Fail(ERROR_INVALID_HANDLE);
+    if (!(h->access & (GENERIC_WRITE | FILE_WRITE_DATA | FILE_APPEND_DATA)))
+        return Fail(ERROR_ACCESS_DENIED);
+    ssize_t n = ::write((int)h->pid, buffer, size);
+    if (n < 0)
+        return Fail(ERROR_ACCESS_DENIED);
+    if (written)
+        *written = (DWORD)n;
+    return TRUE;
+}
+
+DWORD WINAPI SetFilePointer(HANDLE file, LONG distance, LONG* distanceHigh, DWORD method)
+{
+    auto lock = Enter("SetFilePointer", std::to_string(distance) + "," + std::to_string(method));
+    Handle* h = Find(S(), file);
+    if (!h || h->kind != Kind::File || distanceHigh)
+        return (Fail(ERROR_INVALID_PARAMETER), (DWORD)-1);
+    off_t at = lseek((int)h->pid, distance, method == FILE_END ? SEEK_END : method == FILE_BEGIN ? SEEK_SET : SEEK_CUR);
+    if (at < 0)
+        return (Fail(ERROR_INVALID_PARAMETER), (DWORD)-1);
+    return (DWORD)at;
 }

@@ -44,9 +44,12 @@ BOOL WINAPI StartServiceCtrlDispatcherA(const SERVICE_TABLE_ENTRYA* table)
             DWORD control = s.script.controls[s.nextControl++].second;
             Record(s, "(control)", std::to_string(control));
             LPHANDLER_FUNCTION handler = s.handler;
+            s.handlerRunning = true;
             lock.unlock();
             handler(control);
             lock.lock();
+            s.handlerRunning = false;
+            s.cv.notify_all();
         } else {
             s.cv.wait_for(lock, std::chrono::microseconds(200));
         }
@@ -58,10 +61,11 @@ BOOL WINAPI StartServiceCtrlDispatcherA(const SERVICE_TABLE_ENTRYA* table)
             s.pendingControl = -1;
             Record(s, "(control)", std::to_string(control));
             LPHANDLER_FUNCTION handler = s.handler;
+            s.handlerRunning = true;
             lock.unlock();
             handler(control);
             lock.lock();
-            s.controlDone = true;
+            s.handlerRunning = false;
             s.cv.notify_all();
             continue;
         }
@@ -71,8 +75,9 @@ BOOL WINAPI StartServiceCtrlDispatcherA(const SERVICE_TABLE_ENTRYA* table)
     service.join();
     lock.lock();
     // Windows returns from the dispatcher only once the service reported
-    // stopped; without that report the real process would wait for ever.
-    s.dispatcherReturned = s.stoppedReported;
+    // stopped and the dispatcher's thread took the message that follows;
+    // without them the real process would wait for ever.
+    s.dispatcherReturned = s.stoppedReported && !s.dispatcherStalled;
     return TRUE;
 }
 
@@ -91,27 +96,38 @@ SERVICE_STATUS_HANDLE WINAPI RegisterServiceCtrlHandlerA(LPCSTR name, LPHANDLER_
 
 BOOL WINAPI SetServiceStatus(SERVICE_STATUS_HANDLE handle, LPSERVICE_STATUS status)
 {
-    // Not a delivery point: the host holds its status lock here. The record
-    // is read before the simulation's own lock is taken, so that lock cannot
-    // hide an unguarded write from the sanitizer.
+    // The record is read before the simulation's own lock is taken, so that
+    // lock cannot hide an unguarded write from the sanitizer.
     SERVICE_STATUS sent = *status;
     State& s = S();
-    std::lock_guard<std::mutex> lock(s.m);
-    Record(s, "SetServiceStatus", std::to_string(sent.dwCurrentState));
+    std::unique_lock<std::mutex> lock(s.m);
     bool main = std::this_thread::get_id() == s.mainThread;
-    bool first = s.reportCount++ == 0;
+    // A control scripted for this call of ServiceMain's arrives while its
+    // report is on its way: the report lands once the handler has returned.
+    size_t landed = s.reports.size();
+    DeliverAtCall(s, lock);
+    Record(s, "SetServiceStatus", std::to_string(sent.dwCurrentState));
+    bool overtaken = false;
+    for (size_t i = landed; i < s.reports.size(); i++)
+        overtaken = overtaken || (s.reports[i].mainThread != main &&
+                                  s.reports[i].status.dwCurrentState != sent.dwCurrentState);
+    bool first = !main && s.reportCount++ == 0;
     if (!handle || handle != s.statusHandle) {
-        s.reports.push_back({s.now, main, false, sent});
+        s.reports.push_back({s.now, main, false, sent, overtaken});
         return Fail(ERROR_INVALID_HANDLE);
     }
     if (first && s.script.failFirstReport) {
-        s.reports.push_back({s.now, main, false, sent});
+        s.reports.push_back({s.now, main, false, sent, overtaken});
         return Fail(s.script.failFirstReport);
     }
-    s.reports.push_back({s.now, main, true, sent});
+    s.reports.push_back({s.now, main, true, sent, overtaken});
     if (sent.dwCurrentState == SERVICE_STOPPED && !s.stoppedReported) {
         s.stoppedReported = true;
         s.callsAtStopped = s.calls.size();
+        // The stopped report of a process's last service goes on to the
+        // dispatcher, and the service manager waits until its thread takes
+        // the message.
+        WaitDispatcherFree(s, lock);
     }
     return TRUE;
 }

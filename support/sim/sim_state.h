@@ -15,6 +15,7 @@
 #include <filesystem>
 #include <fcntl.h>
 #include <fnmatch.h>
+#include <functional>
 #include <map>
 #include <memory>
 #include <mutex>
@@ -37,6 +38,7 @@ struct Handle {
     Kind kind;
     std::string name;  // event name, or search results
     DWORD pid = 0;  // for a file: its descriptor
+    DWORD access = 0, share = 0;  // for a file: as opened
     std::vector<std::string> results;
 };
 
@@ -71,7 +73,8 @@ struct State {
     int serviceCalls = 0;
     bool atCallDelivered = false;
     int pendingControl = -1;
-    bool controlDone = false;
+    bool handlerRunning = false;
+    bool dispatcherStalled = false;
     bool serviceDone = false;
     bool dispatcherReturned = false;
     bool stoppedReported = false;
@@ -100,6 +103,10 @@ DWORD ExitCodeAt(State& s, const Process& p);
 void DeliverDue(State& s, std::unique_lock<std::mutex>& lock, uint64_t until);
 // The control scripted for one of ServiceMain's calls, once its index is reached.
 void DeliverAtCall(State& s, std::unique_lock<std::mutex>& lock);
+// Waits until the dispatcher's thread could take a message: no control waits
+// for it and no handler runs. A handler still busy after a while of real time
+// marks the run as stalled; false then.
+bool WaitDispatcherFree(State& s, std::unique_lock<std::mutex>& lock);
 // The common opening of a host-side call: deliver what is due, then record.
 std::unique_lock<std::mutex> Enter(const char* name, const std::string& args);
 BOOL Fail(DWORD error);

@@ -31,9 +31,8 @@ void CheckLog()
         Finding(FindingWarning, "HOLV32.LOG is read-only: every record of the host is lost");
         return;
     }
-    // Opened for writing as the host opens it, and closed with nothing written.
-    HANDLE file = CreateFileA("HOLV32.LOG", GENERIC_WRITE, FILE_SHARE_READ | FILE_SHARE_WRITE, NULL, OPEN_EXISTING, 0,
-                              NULL);
+    // Opened as the host opens it, and closed with nothing written.
+    HANDLE file = OpenLogFile(OPEN_EXISTING);
     if (file != INVALID_HANDLE_VALUE)
         CloseHandle(file);
     else
