@@ -197,7 +197,9 @@ TEST_F(AccessTest, FindsEveryoneButAdministratorsWhoMayChangeWhatTheServiceRuns)
              Set("My Svc", locked);
              sim::script().access.files[dir] = "D:P(A;;FA;;;SY)(A;;FA;;;BA)(A;;0x1301bf;;;BU)";
          },
-         {"C:|S-1-5-32-545"}, {"Windows starts as LocalSystem in place of the host: " + dir + "/My.exe"}},
+         {"C:|S-1-5-32-545"},
+         {"Windows starts as LocalSystem in place of the host: " + dir + "/My.exe",
+          "quote the binary path: sc config QuenraService binPath= \"\\\"" + dir + "/My Svc/HOLVSVC.EXE\\\"\""}},
         {"the root itself gives nothing to add a file", [&] { Layout("My Svc", "", dir + "/My Svc/HOLVSVC.EXE"); Set("My Svc", locked); }, {}},
         {"a DLL beside the host that Users may write",
          [&] {

@@ -322,7 +322,9 @@ static void Mend(char* out, size_t size, Role role, const char* object, const ch
     Kind kind = Roles[role].kind;
     out[0] = 0;
     if (role == RoleNewFile) {
-        snprintf(out, size, "quote the binary path: sc config %s binPath= \"\\\"%s\\\"\"", Facts.name, object);
+        char image[BinaryPathSize];
+        ImageOf(Facts.binaryPath, image, sizeof image);
+        snprintf(out, size, "quote the binary path: sc config %s binPath= \"\\\"%s\\\"\"", Facts.name, image);
         return;
     }
     if (role == RoleService) {
