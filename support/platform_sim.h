@@ -176,6 +176,119 @@ typedef struct _SRWLOCK {
 } SRWLOCK;
 #define SRWLOCK_INIT {0}
 
+// ---- Security: descriptors and their DACLs, accounts, the local
+// Administrators group (support/sim/security.cpp).
+typedef void* PSID;
+typedef void* PSECURITY_DESCRIPTOR;
+typedef void* HLOCAL;
+typedef DWORD SECURITY_INFORMATION;
+typedef DWORD ACCESS_MASK;
+typedef DWORD NET_API_STATUS;
+typedef const wchar_t* LPCWSTR;
+typedef wchar_t* LPWSTR;
+typedef uintptr_t* PDWORD_PTR;
+
+typedef enum _SE_OBJECT_TYPE {
+    SE_UNKNOWN_OBJECT_TYPE, SE_FILE_OBJECT, SE_SERVICE, SE_PRINTER, SE_REGISTRY_KEY, SE_LMSHARE, SE_KERNEL_OBJECT
+} SE_OBJECT_TYPE;
+typedef enum _SID_NAME_USE { SidTypeUser = 1, SidTypeGroup, SidTypeDomain, SidTypeAlias, SidTypeWellKnownGroup } SID_NAME_USE;
+typedef enum _TOKEN_INFORMATION_CLASS { TokenUser = 1 } TOKEN_INFORMATION_CLASS;
+
+typedef struct _SID_IDENTIFIER_AUTHORITY {
+    BYTE Value[6];
+} SID_IDENTIFIER_AUTHORITY;
+typedef struct _SID {
+    BYTE Revision;
+    BYTE SubAuthorityCount;
+    SID_IDENTIFIER_AUTHORITY IdentifierAuthority;
+    DWORD SubAuthority[1];
+} SID;
+typedef struct _ACL {
+    BYTE AclRevision;
+    BYTE Sbz1;
+    WORD AclSize;
+    WORD AceCount;
+    WORD Sbz2;
+} ACL, *PACL;
+typedef struct _ACE_HEADER {
+    BYTE AceType;
+    BYTE AceFlags;
+    WORD AceSize;
+} ACE_HEADER;
+typedef struct _ACCESS_ALLOWED_ACE {
+    ACE_HEADER Header;
+    ACCESS_MASK Mask;
+    DWORD SidStart;
+} ACCESS_ALLOWED_ACE;
+typedef struct _SID_AND_ATTRIBUTES {
+    PSID Sid;
+    DWORD Attributes;
+} SID_AND_ATTRIBUTES;
+typedef struct _TOKEN_USER {
+    SID_AND_ATTRIBUTES User;
+} TOKEN_USER;
+typedef struct _LOCALGROUP_MEMBERS_INFO_0 {
+    PSID lgrmi0_sid;
+} LOCALGROUP_MEMBERS_INFO_0;
+
+#define OWNER_SECURITY_INFORMATION 0x1
+#define DACL_SECURITY_INFORMATION 0x4
+#define ACCESS_ALLOWED_ACE_TYPE 0
+#define ACCESS_DENIED_ACE_TYPE 1
+#define OBJECT_INHERIT_ACE 0x1
+#define CONTAINER_INHERIT_ACE 0x2
+#define NO_PROPAGATE_INHERIT_ACE 0x4
+#define INHERIT_ONLY_ACE 0x8
+#define INHERITED_ACE 0x10
+#define DELETE 0x10000
+#define READ_CONTROL 0x20000
+#define WRITE_DAC 0x40000
+#define WRITE_OWNER 0x80000
+#define MAXIMUM_ALLOWED 0x2000000
+#define GENERIC_EXECUTE 0x20000000u
+#define GENERIC_ALL 0x10000000u
+#define FILE_WRITE_DATA 0x2
+#define FILE_ADD_FILE 0x2
+#define FILE_APPEND_DATA 0x4
+#define FILE_ADD_SUBDIRECTORY 0x4
+#define FILE_DELETE_CHILD 0x40
+#define SERVICE_CHANGE_CONFIG 0x2
+#define KEY_SET_VALUE 0x2
+#define KEY_CREATE_SUB_KEY 0x4
+#define EVENT_MODIFY_STATE 0x2
+#define TOKEN_QUERY 0x8
+#define SECURITY_MAX_SID_SIZE 68
+#define ERROR_NO_MORE_FILES 18
+#define ERROR_NONE_MAPPED 1332
+#define NERR_Success 0
+#define MAX_PREFERRED_LENGTH ((DWORD)-1)
+
+extern "C" {
+DWORD WINAPI GetNamedSecurityInfoA(LPCSTR name, SE_OBJECT_TYPE type, SECURITY_INFORMATION info, PSID* owner,
+                                   PSID* group, PACL* dacl, PACL* sacl, PSECURITY_DESCRIPTOR* descriptor);
+HLOCAL WINAPI LocalFree(HLOCAL memory);
+BOOL WINAPI QueryServiceObjectSecurity(SC_HANDLE service, SECURITY_INFORMATION info, PSECURITY_DESCRIPTOR descriptor,
+                                       DWORD size, LPDWORD needed);
+BOOL WINAPI GetSecurityDescriptorOwner(PSECURITY_DESCRIPTOR descriptor, PSID* owner, BOOL* defaulted);
+BOOL WINAPI GetSecurityDescriptorDacl(PSECURITY_DESCRIPTOR descriptor, BOOL* present, PACL* dacl, BOOL* defaulted);
+BOOL WINAPI GetAce(PACL acl, DWORD index, LPVOID* ace);
+BOOL WINAPI LookupAccountSidA(LPCSTR system, PSID sid, LPSTR name, LPDWORD nameSize, LPSTR domain,
+                              LPDWORD domainSize, SID_NAME_USE* use);
+BOOL WINAPI LookupAccountSidW(LPCWSTR system, PSID sid, LPWSTR name, LPDWORD nameSize, LPWSTR domain,
+                              LPDWORD domainSize, SID_NAME_USE* use);
+BOOL WINAPI LookupAccountNameA(LPCSTR system, LPCSTR name, PSID sid, LPDWORD sidSize, LPSTR domain,
+                               LPDWORD domainSize, SID_NAME_USE* use);
+NET_API_STATUS WINAPI NetLocalGroupGetMembers(LPCWSTR server, LPCWSTR group, DWORD level, LPBYTE* buffer,
+                                              DWORD preferredSize, LPDWORD read, LPDWORD total, PDWORD_PTR resume);
+NET_API_STATUS WINAPI NetApiBufferFree(LPVOID buffer);
+HANDLE WINAPI GetCurrentProcess(void);
+BOOL WINAPI OpenProcessToken(HANDLE process, DWORD access, HANDLE* token);
+BOOL WINAPI GetTokenInformation(HANDLE token, TOKEN_INFORMATION_CLASS kind, LPVOID buffer, DWORD size, LPDWORD needed);
+BOOL WINAPI CheckTokenMembership(HANDLE token, PSID sid, BOOL* member);
+// The folder's listing, for the DLLs beside the host.
+BOOL WINAPI FindNextFileA(HANDLE search, LPWIN32_FIND_DATAA data);
+}  // extern "C"
+
 // C linkage, as Win32's own functions have.
 extern "C" {
 

@@ -29,7 +29,29 @@ struct InstalledService {
     std::vector<std::pair<SC_ACTION_TYPE, DWORD>> actions;  // recovery: type, delay in ms
     bool failureFlag = false;  // failure actions also for a stop with an error
     DWORD failRecoveryQuery = 0;
+    std::string startName = "LocalSystem";  // the account it runs as
 };
+
+// Security descriptors (support/sim/security.cpp), written in SDDL:
+// "O:BAD:PAI(A;OICI;FA;;;SY)", "D:NO_ACCESS_CONTROL" for a NULL DACL. A
+// descriptor without P also takes its parent's inheritable ACEs, as on NTFS.
+struct AccessScript {
+    // The folders that play C:\ and Program Files, with Windows' default
+    // descriptors; what lies below them inherits from them. Every other
+    // folder without a descriptor of its own is locked.
+    std::string driveRoot, programFiles;
+    std::map<std::string, std::string> files;     // path -> descriptor
+    std::map<std::string, std::string> services;  // name -> descriptor (default: the service manager's)
+    std::map<std::string, std::string> keys;      // "MACHINE\\SYSTEM\\..." -> descriptor
+    std::map<std::string, std::string> events;    // name -> descriptor, for a held event
+    // Members of BUILTIN\Administrators, and who runs the process.
+    std::vector<std::string> administrators{"S-1-5-21-7-7-7-500"};
+    std::string user = "S-1-5-21-7-7-7-500";
+    std::map<std::string, std::string> accounts;  // "DOMAIN\\name" -> SID, beside the well-known ones
+};
+// A folder locked as the documents say, and TrustedInstaller's SID.
+extern const char* const LockedFolder;
+extern const char* const TrustedInstaller;
 
 struct Script {
     bool underServiceManager = true;
@@ -86,6 +108,8 @@ struct Script {
     std::function<void()> otherProcessWrites;
 
     uint64_t timeLimitMs = 3600 * 1000;  // past it no worker's exit code can be read
+
+    AccessScript access;
 };
 
 struct Call {

@@ -74,6 +74,21 @@ HANDLE WINAPI FindFirstFileA(LPCSTR path, LPWIN32_FIND_DATAA data)
     return NewHandle(s, h);
 }
 
+BOOL WINAPI FindNextFileA(HANDLE search, LPWIN32_FIND_DATAA data)
+{
+    auto lock = Enter("FindNextFileA", "");
+    State& s = S();
+    Handle* h = Find(s, search);
+    if (!h || h->kind != Kind::Search)
+        return Fail(ERROR_INVALID_HANDLE);
+    // The results not yet given, in order; the first went to FindFirstFileA.
+    h->pid++;
+    if (h->pid >= h->results.size())
+        return Fail(ERROR_NO_MORE_FILES);
+    FillFindData(s, h->results[h->pid], data);
+    return TRUE;
+}
+
 BOOL WINAPI FindClose(HANDLE search)
 {
     auto lock = Enter("FindClose", "");

@@ -177,7 +177,9 @@ BOOL WINAPI QueryServiceStatus(SC_HANDLE service, LPSERVICE_STATUS status)
         return Fail(ERROR_INVALID_HANDLE);
     if (s.script.failQuery)
         return Fail(s.script.failQuery);
-    *status = {Installed(s, h->name).type, SERVICE_START_PENDING, 0, 0, 0, 0, 0};
+    // Only the service this run starts is running; the others are stopped.
+    DWORD state = h->name == s.script.serviceName ? SERVICE_START_PENDING : SERVICE_STOPPED;
+    *status = {Installed(s, h->name).type, state, 0, 0, 0, 0, 0};
     return TRUE;
 }
 
@@ -203,7 +205,8 @@ BOOL WINAPI QueryServiceConfigA(SC_HANDLE service, LPQUERY_SERVICE_CONFIGA confi
         return Fail(ERROR_INVALID_HANDLE);
     sim::InstalledService installed = Installed(s, h->name);
     const std::string& path = installed.binaryPath;
-    DWORD total = (DWORD)(sizeof *config + path.size() + 1 + h->name.size() + 1 + 3);
+    const std::string& account = installed.startName;
+    DWORD total = (DWORD)(sizeof *config + path.size() + 1 + h->name.size() + 1 + account.size() + 1 + 3);
     *needed = total;
     if (!config || size < total)
         return Fail(ERROR_INSUFFICIENT_BUFFER);
@@ -213,7 +216,8 @@ BOOL WINAPI QueryServiceConfigA(SC_HANDLE service, LPQUERY_SERVICE_CONFIGA confi
     config->dwStartType = 3;
     config->lpBinaryPathName = strcpy(text, path.c_str());
     config->lpDisplayName = strcpy(text + path.size() + 1, h->name.c_str());
-    config->lpLoadOrderGroup = config->lpDependencies = config->lpServiceStartName =
+    config->lpServiceStartName = strcpy(text + path.size() + 1 + h->name.size() + 1, account.c_str());
+    config->lpLoadOrderGroup = config->lpDependencies =
         text + path.size() + 1 + h->name.size();  // the display name's terminator: ""
     return TRUE;
 }

@@ -41,7 +41,7 @@ actual=$(
     table RemoveFile
     echo "[InstallExecuteSequence: the package's actions and their neighbours]"
     msiinfo export "$msi" InstallExecuteSequence | tail -n +4 | tr -d '\r' | sort -t "$(printf '\t')" -k3n |
-        awk -F '\t' '{n++; name[n] = $1} $1 ~ /^(Restore|Default|Inspect|KeepWorker|AwaitStop|Restart|RemoveExisting)/ {mark[n] = 1}
+        awk -F '\t' '{n++; name[n] = $1} $1 ~ /^(Restore|Default|Inspect|KeepWorker|AwaitStop|Restart|RemoveExisting|LockFolder)/ {mark[n] = 1}
             END {for (i = 1; i <= n; i++) if (mark[i]) print name[i - 1] " < " name[i] " < " name[i + 1]}'
     echo "[Carrying the worker over, and the restart: type target condition, both sequences]"
     for sequence in InstallExecuteSequence InstallUISequence; do
@@ -114,6 +114,8 @@ Inspect < KeepWorker < LaunchConditions
 InstallInitialize < RemoveExistingProducts < ProcessComponents
 StopServices < AwaitStopData < AwaitStop
 AwaitStopData < AwaitStop < DeleteServices
+RemoveFiles < LockFolderData < LockFolder
+LockFolderData < LockFolder < InstallFiles
 StartServices < RestartData < Restart
 RestartData < Restart < RegisterUser
 [Carrying the worker over, and the restart: type target condition, both sequences]

@@ -115,19 +115,25 @@ int CheckFolder(const char* name, const char* directory)
     CheckShutdownEvent(name);
     CheckLog();
     CheckRecovery();
+    CheckAccess(name);
     LogSink = NULL;
 
     char shownIni[CheckLineSize], shownProgram[CheckLineSize], verdict[CheckLineSize * 2];
     ShowText(shownIni, sizeof shownIni, IniPath, strlen(IniPath), false);
     ShowText(shownProgram, sizeof shownProgram, program, strlen(program), false);
     bool starts = fits && Facts.programFound;
+    int access = FindingCount(FindingAccess);
+    char accessCount[64] = "";
+    if (access)
+        snprintf(accessCount, sizeof accessCount, "%d access finding%s, ", access, access == 1 ? "" : "s");
     if (starts)
-        snprintf(verdict, sizeof verdict, "HOLVCHK: %s in %s: the host would start the worker (%d warnings, %d notes)",
-                 name, Facts.directory, FindingCount(FindingWarning), FindingCount(FindingNote));
+        snprintf(verdict, sizeof verdict, "HOLVCHK: %s in %s: the host would start the worker%s (%s%d warnings, %d "
+                 "notes)", name, Facts.directory, access ? ", but a non-administrator can choose what it runs" : "",
+                 accessCount, FindingCount(FindingWarning), FindingCount(FindingNote));
     else
         snprintf(verdict, sizeof verdict, "HOLVCHK: %s in %s: the host would not start the worker, error %lu (%d "
-                 "errors, %d warnings)", name, Facts.directory, (unsigned long)Facts.startError,
-                 FindingCount(FindingError), FindingCount(FindingWarning));
+                 "errors, %s%d warnings)", name, Facts.directory, (unsigned long)Facts.startError,
+                 FindingCount(FindingError), accessCount, FindingCount(FindingWarning));
     ComposeReport(shownIni, shownProgram, commandLine, verdict);
-    return starts ? CheckStarts : CheckDoesNotStart;
+    return !starts ? CheckDoesNotStart : access ? CheckStartsExposed : CheckStarts;
 }

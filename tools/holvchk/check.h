@@ -18,11 +18,14 @@ enum {
     BinaryPathSize = 1024,
 };
 
-enum FindingKind { FindingError, FindingWarning, FindingNote };
+// An access finding: someone who is not an administrator may change what
+// the service runs.
+enum FindingKind { FindingError, FindingWarning, FindingNote, FindingAccess };
 
 // Exit statuses: the host would start the worker; it would not; wrong usage
-// or a folder that does not exist.
-enum { CheckStarts = 0, CheckDoesNotStart = 1, CheckUsage = 2 };
+// or a folder that does not exist; it would start it, but a non-administrator
+// can choose what it runs.
+enum { CheckStarts = 0, CheckDoesNotStart = 1, CheckUsage = 2, CheckStartsExposed = 3 };
 
 // What the check learns on its way, for the steps that follow.
 struct CheckFacts {
@@ -35,6 +38,7 @@ struct CheckFacts {
     bool interactive;
     bool programFound;
     DWORD startError;  // what the start fails with; 0 when it succeeds
+    char programFile[MAX_PATH];  // where the start finds the program
 };
 extern CheckFacts Facts;
 
@@ -74,6 +78,8 @@ const char* CheckProgram();
 void CheckShutdownEvent(const char* name);
 void CheckLog();
 void CheckRecovery();
+// Who besides administrators may change what the service runs.
+void CheckAccess(const char* name);
 
 // The program file a service's binary path names: inside its quotes; without
 // them, up to ".exe" where that ends a word, else the whole text.

@@ -230,6 +230,7 @@ const char* CheckProgram()
         Finding(FindingError, "%s%s is not a program (it does not begin with MZ): the start fails with error 193",
                 found, copy ? ", a copy of HOLV32IP.EXE," : "");
     } else if (Facts.programFound) {
+        snprintf(Facts.programFile, sizeof Facts.programFile, "%s", found);
         Finding(FindingNote, "the start finds the program as %s", found);
     } else {
         Facts.startError = error;

@@ -10,10 +10,10 @@ char CheckOutput[CheckOutputSize];
 
 static char Findings[CheckOutputSize];
 static size_t FindingsLength;
-static int Counts[3];
+static int Counts[4];
 static char FirstErrorText[CheckLineSize];
 
-static const char* const Prefixes[] = {"error: ", "warning: ", "note: "};
+static const char* const Prefixes[] = {"error: ", "warning: ", "note: ", "access: "};
 
 void ResetReport()
 {

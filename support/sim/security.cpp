@@ -1,0 +1,613 @@
+// Simulated platform: security descriptors of files, folders, services,
+// registry keys and events, with Windows' defaults and NTFS inheritance;
+// accounts, the process's token and the local Administrators group.
+#include "sim_state.h"
+
+#include <set>
+#include <stdexcept>
+
+using namespace simstate;
+
+namespace sim {
+const char* const LockedFolder = "O:BAD:PAI(A;OICI;FA;;;SY)(A;OICI;FA;;;BA)(A;OICI;0x1200a9;;;BU)";
+const char* const TrustedInstaller = "S-1-5-80-956008885-3418522649-1831038044-1853292631-2271478464";
+}  // namespace sim
+
+namespace {
+
+// Windows 10's own: C:\ gives Authenticated Users modify on what is created
+// below it, and the right to make folders in the root itself; Program Files
+// gives Users read and execute.
+const std::string DriveRootDefault =
+    "O:SYD:PAI(A;OICI;FA;;;BA)(A;OICI;FA;;;SY)(A;OICI;0x1200a9;;;BU)(A;OICIIO;SDGRGWGX;;;AU)(A;;0x4;;;AU)";
+const std::string ProgramFilesDefault = std::string("O:") + sim::TrustedInstaller + "D:PAI(A;;FA;;;" +
+                                        sim::TrustedInstaller + ")(A;CIIO;GA;;;" + sim::TrustedInstaller +
+                                        ")(A;;0x1301bf;;;SY)(A;OICIIO;GA;;;SY)(A;;0x1301bf;;;BA)(A;OICIIO;GA;;;BA)"
+                                        "(A;;0x1200a9;;;BU)(A;OICIIO;GXGR;;;BU)(A;OICIIO;GA;;;CO)";
+// What CreateService gives a service, and its registry key.
+const char* const ServiceDefault =
+    "O:SYD:(A;;CCLCSWRPWPDTLOCRRC;;;SY)(A;;CCDCLCSWRPWPDTLOCRSDRCWDWO;;;BA)(A;;CCLCSWLOCRRC;;;IU)"
+    "(A;;CCLCSWLOCRRC;;;SU)";
+const char* const KeyDefault = "O:SYD:AI(A;CIID;KR;;;BU)(A;CIID;KA;;;BA)(A;CIID;KA;;;SY)(A;CIIOID;GA;;;CO)";
+// An event made by a service with default security.
+const char* const EventDefault = "O:SYD:(A;;0x1f0003;;;SY)(A;;0x120001;;;BA)";
+const char* const ServicesKey = "MACHINE\\SYSTEM\\CurrentControlSet\\Services\\";
+
+const char* const Aliases[][2] = {
+    {"SY", "S-1-5-18"}, {"BA", "S-1-5-32-544"}, {"BU", "S-1-5-32-545"}, {"AU", "S-1-5-11"},
+    {"WD", "S-1-1-0"},  {"IU", "S-1-5-4"},      {"LS", "S-1-5-19"},     {"NS", "S-1-5-20"},
+    {"CO", "S-1-3-0"},  {"OW", "S-1-3-4"},      {"SU", "S-1-5-6"},      {"AN", "S-1-5-7"},
+};
+const std::pair<const char*, DWORD> RightCodes[] = {
+    {"GA", GENERIC_ALL}, {"GR", GENERIC_READ}, {"GW", GENERIC_WRITE}, {"GX", GENERIC_EXECUTE},
+    {"RC", READ_CONTROL}, {"SD", DELETE}, {"WD", WRITE_DAC}, {"WO", WRITE_OWNER},
+    {"CC", 0x1}, {"DC", 0x2}, {"LC", 0x4}, {"SW", 0x8}, {"RP", 0x10}, {"WP", 0x20}, {"DT", 0x40},
+    {"LO", 0x80}, {"CR", 0x100}, {"FA", 0x1f01ff}, {"FR", 0x120089}, {"FW", 0x120116}, {"FX", 0x1200a0},
+    {"KA", 0xf003f}, {"KR", 0x20019}, {"KW", 0x20006}, {"KX", 0x20019},
+};
+const std::pair<const char*, BYTE> FlagCodes[] = {
+    {"OI", OBJECT_INHERIT_ACE}, {"CI", CONTAINER_INHERIT_ACE}, {"NP", NO_PROPAGATE_INHERIT_ACE},
+    {"IO", INHERIT_ONLY_ACE},   {"ID", INHERITED_ACE},
+};
+// LookupAccountSid's names of the well-known SIDs: domain, name.
+const char* const WellKnown[][3] = {
+    {"S-1-1-0", "", "Everyone"},
+    {"S-1-3-0", "", "CREATOR OWNER"},
+    {"S-1-3-4", "", "OWNER RIGHTS"},
+    {"S-1-5-4", "NT AUTHORITY", "INTERACTIVE"},
+    {"S-1-5-6", "NT AUTHORITY", "SERVICE"},
+    {"S-1-5-11", "NT AUTHORITY", "Authenticated Users"},
+    {"S-1-5-18", "NT AUTHORITY", "SYSTEM"},
+    {"S-1-5-19", "NT AUTHORITY", "LOCAL SERVICE"},
+    {"S-1-5-20", "NT AUTHORITY", "NETWORK SERVICE"},
+    {"S-1-5-32-544", "BUILTIN", "Administrators"},
+    {"S-1-5-32-545", "BUILTIN", "Users"},
+    {"S-1-5-80-956008885-3418522649-1831038044-1853292631-2271478464", "NT SERVICE", "TrustedInstaller"},
+};
+
+struct Ace {
+    BYTE type = ACCESS_ALLOWED_ACE_TYPE;
+    BYTE flags = 0;
+    DWORD mask = 0;
+    std::string sid;
+};
+
+struct Descriptor {
+    std::string owner;
+    bool nullDacl = false;
+    bool isProtected = false;
+    std::vector<Ace> aces;
+};
+
+std::string SidOf(const std::string& text)
+{
+    for (const auto& alias : Aliases)
+        if (text == alias[0])
+            return alias[1];
+    return text;
+}
+
+std::vector<std::string> Split(const std::string& text, char separator)
+{
+    std::vector<std::string> parts;
+    size_t start = 0;
+    for (size_t at; (at = text.find(separator, start)) != std::string::npos; start = at + 1)
+        parts.push_back(text.substr(start, at - start));
+    parts.push_back(text.substr(start));
+    return parts;
+}
+
+// Two-letter codes one after another, or a number.
+template <typename T, size_t N>
+T Codes(const std::string& text, const std::pair<const char*, T> (&table)[N])
+{
+    if (text.rfind("0x", 0) == 0)
+        return (T)strtoul(text.c_str(), nullptr, 16);
+    T value = 0;
+    for (size_t i = 0; i + 1 < text.size(); i += 2) {
+        bool known = false;
+        for (const auto& code : table)
+            if (text.compare(i, 2, code.first) == 0) {
+                value |= code.second;
+                known = true;
+            }
+        if (!known)
+            throw std::runtime_error("unknown SDDL code " + text.substr(i, 2));
+    }
+    return value;
+}
+
+Descriptor Parse(const std::string& sddl)
+{
+    Descriptor d;
+    // The parts: O:owner G:group D:dacl, each up to the next.
+    std::vector<size_t> marks;
+    for (size_t i = 0; i + 1 < sddl.size(); i++)
+        if (strchr("OGDS", sddl[i]) && sddl[i + 1] == ':' && (i == 0 || sddl[i - 1] != '-'))
+            marks.push_back(i);
+    marks.push_back(sddl.size());
+    for (size_t m = 0; m + 1 < marks.size(); m++) {
+        std::string part = sddl.substr(marks[m] + 2, marks[m + 1] - marks[m] - 2);
+        char kind = sddl[marks[m]];
+        if (kind == 'O')
+            d.owner = SidOf(part);
+        if (kind != 'D')
+            continue;
+        if (part == "NO_ACCESS_CONTROL") {
+            d.nullDacl = true;
+            continue;
+        }
+        size_t open = part.find('(');
+        d.isProtected = part.substr(0, open).find('P') != std::string::npos;
+        while (open != std::string::npos) {
+            size_t close = part.find(')', open);
+            std::vector<std::string> fields = Split(part.substr(open + 1, close - open - 1), ';');
+            if (fields.size() != 6)
+                throw std::runtime_error("bad ACE in " + sddl);
+            Ace ace;
+            ace.type = fields[0] == "D" ? ACCESS_DENIED_ACE_TYPE : ACCESS_ALLOWED_ACE_TYPE;
+            ace.flags = Codes(fields[1], FlagCodes);
+            ace.mask = Codes(fields[2], RightCodes);
+            ace.sid = SidOf(fields[5]);
+            d.aces.push_back(ace);
+            open = part.find('(', close);
+        }
+    }
+    return d;
+}
+
+std::vector<BYTE> SidBytes(const std::string& text)
+{
+    std::vector<std::string> parts = Split(text, '-');
+    if (parts.size() < 3 || parts[0] != "S")
+        throw std::runtime_error("bad SID " + text);
+    uint64_t authority = std::stoull(parts[2]);
+    std::vector<BYTE> bytes{1, (BYTE)(parts.size() - 3)};
+    for (int shift = 40; shift >= 0; shift -= 8)
+        bytes.push_back((BYTE)(authority >> shift));
+    for (size_t i = 3; i < parts.size(); i++) {
+        DWORD sub = (DWORD)std::stoul(parts[i]);
+        for (int k = 0; k < 4; k++)
+            bytes.push_back((BYTE)(sub >> (8 * k)));
+    }
+    return bytes;
+}
+
+std::string SidText(const void* sid)
+{
+    const BYTE* b = (const BYTE*)sid;
+    uint64_t authority = 0;
+    for (int i = 2; i < 8; i++)
+        authority = (authority << 8) | b[i];
+    std::string text = "S-" + std::to_string(b[0]) + "-" + std::to_string(authority);
+    for (int i = 0; i < b[1]; i++) {
+        DWORD sub;
+        memcpy(&sub, b + 8 + 4 * i, 4);
+        text += "-" + std::to_string(sub);
+    }
+    return text;
+}
+
+void Put(std::vector<BYTE>& out, size_t at, DWORD value, int size)
+{
+    for (int k = 0; k < size; k++)
+        out[at + k] = (BYTE)(value >> (8 * k));
+}
+
+// The self-relative form: header, owner, DACL.
+std::vector<BYTE> Binary(const Descriptor& d)
+{
+    std::vector<BYTE> out(20, 0);
+    out[0] = 1;
+    WORD control = 0x8000 | 0x4;  // self-relative, DACL present
+    if (d.isProtected)
+        control |= 0x1000;
+    Put(out, 2, control, 2);
+    if (!d.owner.empty()) {
+        Put(out, 4, (DWORD)out.size(), 4);
+        std::vector<BYTE> sid = SidBytes(d.owner);
+        out.insert(out.end(), sid.begin(), sid.end());
+    }
+    if (d.nullDacl)
+        return out;
+    size_t acl = out.size();
+    Put(out, 16, (DWORD)acl, 4);
+    out.resize(acl + 8, 0);
+    out[acl] = 2;
+    for (const Ace& ace : d.aces) {
+        std::vector<BYTE> sid = SidBytes(ace.sid);
+        size_t at = out.size();
+        out.resize(at + 8 + sid.size(), 0);
+        out[at] = ace.type;
+        out[at + 1] = ace.flags;
+        Put(out, at + 2, (DWORD)(8 + sid.size()), 2);
+        Put(out, at + 4, ace.mask, 4);
+        memcpy(&out[at + 8], sid.data(), sid.size());
+    }
+    Put(out, acl + 2, (DWORD)(out.size() - acl), 2);
+    Put(out, acl + 4, (DWORD)d.aces.size(), 2);
+    return out;
+}
+
+DWORD MapFileGeneric(DWORD mask)
+{
+    DWORD mapped = mask & 0x0FFFFFFF;
+    if (mask & GENERIC_READ)
+        mapped |= 0x120089;
+    if (mask & GENERIC_WRITE)
+        mapped |= 0x120116;
+    if (mask & GENERIC_EXECUTE)
+        mapped |= 0x1200a0;
+    if (mask & GENERIC_ALL)
+        mapped |= 0x1f01ff;
+    return mapped;
+}
+
+// What a new file or folder takes from its folder's DACL: an effective copy
+// where the ACE applies to it (generic rights mapped, CREATOR OWNER as the
+// owner), and an inherit-only copy where it is to go on to what lies below.
+std::vector<Ace> Inherited(const Descriptor& parent, bool folder, const std::string& owner)
+{
+    std::vector<Ace> out;
+    for (const Ace& ace : parent.aces) {
+        BYTE inherit = ace.flags & (OBJECT_INHERIT_ACE | CONTAINER_INHERIT_ACE);
+        if (!inherit)
+            continue;
+        bool applies = folder ? (ace.flags & CONTAINER_INHERIT_ACE) : (ace.flags & OBJECT_INHERIT_ACE);
+        bool goesOn = folder && !(ace.flags & NO_PROPAGATE_INHERIT_ACE);
+        if (applies) {
+            Ace e = ace;
+            e.flags = INHERITED_ACE;
+            e.mask = MapFileGeneric(ace.mask);
+            if (e.sid == "S-1-3-0")
+                e.sid = owner;
+            out.push_back(e);
+        }
+        if (goesOn) {
+            Ace e = ace;
+            e.flags = inherit | INHERIT_ONLY_ACE | INHERITED_ACE;
+            out.push_back(e);
+        }
+    }
+    return out;
+}
+
+const std::string* Given(const std::map<std::string, std::string>& map, const std::string& path)
+{
+    for (const auto& [key, value] : map)
+        if (Absolute(Native(key.c_str())) == path)
+            return &value;
+    return nullptr;
+}
+
+Descriptor FileDescriptor(const sim::AccessScript& access, const std::string& path, bool folder)
+{
+    const std::string* given = Given(access.files, path);
+    std::string text = given ? *given
+                       : !access.driveRoot.empty() && path == Absolute(Native(access.driveRoot.c_str()))
+                           ? DriveRootDefault
+                       : !access.programFiles.empty() && path == Absolute(Native(access.programFiles.c_str()))
+                           ? ProgramFilesDefault
+                           : "";
+    std::string parent = fs::path(path).parent_path().string();
+    if (text.empty() && (parent.empty() || parent == path))
+        text = sim::LockedFolder;
+    Descriptor d = Parse(text);
+    if (d.owner.empty())
+        d.owner = "S-1-5-32-544";  // made by an administrator
+    if (d.isProtected || d.nullDacl || parent.empty() || parent == path)
+        return d;
+    std::vector<Ace> inherited = Inherited(FileDescriptor(access, parent, true), folder, d.owner);
+    d.aces.insert(d.aces.end(), inherited.begin(), inherited.end());
+    return d;
+}
+
+bool SameText(const std::string& a, const std::string& b) { return strcasecmp(a.c_str(), b.c_str()) == 0; }
+
+// The descriptor of a named object, or the error GetNamedSecurityInfo gives.
+DWORD Lookup(State& s, const std::string& name, SE_OBJECT_TYPE type, Descriptor* d)
+{
+    const sim::AccessScript& access = s.script.access;
+    if (type == SE_FILE_OBJECT) {
+        std::string native = Native(name.c_str());
+        struct stat st;
+        if (name.empty() || stat(native.c_str(), &st) != 0)
+            return ERROR_FILE_NOT_FOUND;
+        *d = FileDescriptor(access, Absolute(native), S_ISDIR(st.st_mode));
+        return ERROR_SUCCESS;
+    }
+    if (type == SE_REGISTRY_KEY) {
+        for (const auto& [key, text] : access.keys)
+            if (SameText(key, name)) {
+                *d = Parse(text);
+                return ERROR_SUCCESS;
+            }
+        size_t prefix = strlen(ServicesKey);
+        std::string service = name.size() > prefix ? name.substr(prefix) : "";
+        bool installed = s.script.serviceName == service || s.script.installed.count(service);
+        if (!SameText(name.substr(0, prefix), ServicesKey) || !installed)
+            return ERROR_FILE_NOT_FOUND;
+        *d = Parse(KeyDefault);
+        return ERROR_SUCCESS;
+    }
+    if (type == SE_KERNEL_OBJECT) {
+        std::string event = name.rfind("Global\\", 0) == 0 ? name.substr(7) : name;
+        auto held = s.events.find(event);
+        if (held == s.events.end() || held->second.handles <= 0)
+            return ERROR_FILE_NOT_FOUND;
+        auto given = access.events.find(event);
+        *d = Parse(given != access.events.end() ? given->second : EventDefault);
+        return ERROR_SUCCESS;
+    }
+    return ERROR_INVALID_PARAMETER;
+}
+
+// What GetNamedSecurityInfo and NetLocalGroupGetMembers hand out, until it
+// is given back.
+std::set<void*>& Allocated()
+{
+    static std::set<void*> blocks;
+    return blocks;
+}
+
+void* Allocate(size_t size)
+{
+    void* block = calloc(1, size);
+    Allocated().insert(block);
+    return block;
+}
+
+// Offsets in a self-relative descriptor.
+DWORD Field(const void* descriptor, int at)
+{
+    DWORD value;
+    memcpy(&value, (const BYTE*)descriptor + at, 4);
+    return value;
+}
+
+bool FindAccount(const std::string& sid, std::string* domain, std::string* name, SID_NAME_USE* use)
+{
+    for (const auto& known : WellKnown)
+        if (sid == known[0]) {
+            *domain = known[1];
+            *name = known[2];
+            *use = strcmp(known[1], "BUILTIN") == 0 ? SidTypeAlias : SidTypeWellKnownGroup;
+            return true;
+        }
+    for (const auto& [account, accountSid] : S().script.access.accounts)
+        if (accountSid == sid) {
+            size_t slash = account.find('\\');
+            *domain = slash == std::string::npos ? "" : account.substr(0, slash);
+            *name = slash == std::string::npos ? account : account.substr(slash + 1);
+            *use = SidTypeUser;
+            return true;
+        }
+    return false;
+}
+
+template <typename Char>
+bool CopyOut(const std::string& text, Char* out, LPDWORD size)
+{
+    if (text.size() + 1 > *size) {
+        *size = (DWORD)text.size() + 1;
+        return false;
+    }
+    for (size_t i = 0; i <= text.size(); i++)
+        out[i] = (Char)(unsigned char)text.c_str()[i];
+    *size = (DWORD)text.size();
+    return true;
+}
+
+template <typename Char>
+BOOL LookupSid(PSID sid, Char* name, LPDWORD nameSize, Char* domain, LPDWORD domainSize, SID_NAME_USE* use)
+{
+    std::string d, n;
+    if (!sid || !FindAccount(SidText(sid), &d, &n, use))
+        return Fail(ERROR_NONE_MAPPED);
+    bool fits = CopyOut(n, name, nameSize);
+    fits = CopyOut(d, domain, domainSize) && fits;
+    return fits ? TRUE : Fail(ERROR_INSUFFICIENT_BUFFER);
+}
+
+}  // namespace
+
+DWORD WINAPI GetNamedSecurityInfoA(LPCSTR name, SE_OBJECT_TYPE type, SECURITY_INFORMATION info, PSID* owner,
+                                   PSID* group, PACL* dacl, PACL* sacl, PSECURITY_DESCRIPTOR* descriptor)
+{
+    auto lock = Enter("GetNamedSecurityInfoA", Text(name) + "," + std::to_string(type) + "," + Hex(info));
+    Descriptor d;
+    DWORD error = Lookup(S(), name ? name : "", type, &d);
+    if (error)
+        return error;
+    std::vector<BYTE> bytes = Binary(d);
+    BYTE* block = (BYTE*)Allocate(bytes.size());
+    memcpy(block, bytes.data(), bytes.size());
+    if (owner)
+        *owner = (info & OWNER_SECURITY_INFORMATION) && Field(block, 4) ? block + Field(block, 4) : nullptr;
+    if (group)
+        *group = nullptr;
+    if (sacl)
+        *sacl = nullptr;
+    if (dacl)
+        *dacl = (info & DACL_SECURITY_INFORMATION) && Field(block, 16) ? (PACL)(block + Field(block, 16)) : nullptr;
+    if (descriptor)
+        *descriptor = block;
+    return ERROR_SUCCESS;
+}
+
+HLOCAL WINAPI LocalFree(HLOCAL memory)
+{
+    if (!memory)
+        return nullptr;
+    if (!Allocated().erase(memory))
+        return (Fail(ERROR_INVALID_HANDLE), memory);
+    free(memory);
+    return nullptr;
+}
+
+BOOL WINAPI QueryServiceObjectSecurity(SC_HANDLE service, SECURITY_INFORMATION info, PSECURITY_DESCRIPTOR descriptor,
+                                       DWORD size, LPDWORD needed)
+{
+    auto lock = Enter("QueryServiceObjectSecurity", Hex(info) + "," + std::to_string(size));
+    State& s = S();
+    Handle* h = Find(s, (HANDLE)service);
+    if (!h || h->kind != Kind::Service)
+        return Fail(ERROR_INVALID_HANDLE);
+    auto given = s.script.access.services.find(h->name);
+    std::vector<BYTE> bytes = Binary(Parse(given != s.script.access.services.end() ? given->second : ServiceDefault));
+    *needed = (DWORD)bytes.size();
+    if (!descriptor || size < bytes.size())
+        return Fail(ERROR_INSUFFICIENT_BUFFER);
+    memcpy(descriptor, bytes.data(), bytes.size());
+    return TRUE;
+}
+
+BOOL WINAPI GetSecurityDescriptorOwner(PSECURITY_DESCRIPTOR descriptor, PSID* owner, BOOL* defaulted)
+{
+    DWORD at = Field(descriptor, 4);
+    *owner = at ? (BYTE*)descriptor + at : nullptr;
+    *defaulted = FALSE;
+    return TRUE;
+}
+
+BOOL WINAPI GetSecurityDescriptorDacl(PSECURITY_DESCRIPTOR descriptor, BOOL* present, PACL* dacl, BOOL* defaulted)
+{
+    WORD control;
+    memcpy(&control, (BYTE*)descriptor + 2, 2);
+    DWORD at = Field(descriptor, 16);
+    *present = (control & 0x4) != 0;
+    *dacl = at ? (PACL)((BYTE*)descriptor + at) : nullptr;
+    *defaulted = FALSE;
+    return TRUE;
+}
+
+BOOL WINAPI GetAce(PACL acl, DWORD index, LPVOID* ace)
+{
+    if (!acl || index >= acl->AceCount)
+        return Fail(ERROR_INVALID_PARAMETER);
+    BYTE* at = (BYTE*)acl + sizeof(ACL);
+    for (DWORD i = 0; i < index; i++)
+        at += ((ACE_HEADER*)at)->AceSize;
+    *ace = at;
+    return TRUE;
+}
+
+BOOL WINAPI LookupAccountSidA(LPCSTR system, PSID sid, LPSTR name, LPDWORD nameSize, LPSTR domain,
+                              LPDWORD domainSize, SID_NAME_USE* use)
+{
+    auto lock = Enter("LookupAccountSidA", sid ? SidText(sid) : "null");
+    (void)system;
+    return LookupSid(sid, name, nameSize, domain, domainSize, use);
+}
+
+BOOL WINAPI LookupAccountSidW(LPCWSTR system, PSID sid, LPWSTR name, LPDWORD nameSize, LPWSTR domain,
+                              LPDWORD domainSize, SID_NAME_USE* use)
+{
+    auto lock = Enter("LookupAccountSidW", sid ? SidText(sid) : "null");
+    (void)system;
+    return LookupSid(sid, name, nameSize, domain, domainSize, use);
+}
+
+BOOL WINAPI LookupAccountNameA(LPCSTR system, LPCSTR name, PSID sid, LPDWORD sidSize, LPSTR domain,
+                               LPDWORD domainSize, SID_NAME_USE* use)
+{
+    auto lock = Enter("LookupAccountNameA", Text(name));
+    (void)system;
+    std::string wanted = name ? name : "", found;
+    for (const auto& known : WellKnown)
+        if (SameText(wanted, std::string(known[1]) + (known[1][0] ? "\\" : "") + known[2]) || SameText(wanted, known[2]))
+            found = known[0];
+    for (const auto& [account, accountSid] : S().script.access.accounts)
+        if (SameText(wanted, account) || SameText(wanted, account.substr(account.find('\\') + 1)))
+            found = accountSid;
+    std::string d, n;
+    if (found.empty() || !FindAccount(found, &d, &n, use))
+        return Fail(ERROR_NONE_MAPPED);
+    std::vector<BYTE> bytes = SidBytes(found);
+    bool fits = bytes.size() <= *sidSize;
+    if (fits)
+        memcpy(sid, bytes.data(), bytes.size());
+    *sidSize = (DWORD)bytes.size();
+    fits = CopyOut(d, domain, domainSize) && fits;
+    return fits ? TRUE : Fail(ERROR_INSUFFICIENT_BUFFER);
+}
+
+NET_API_STATUS WINAPI NetLocalGroupGetMembers(LPCWSTR server, LPCWSTR group, DWORD level, LPBYTE* buffer,
+                                              DWORD preferredSize, LPDWORD read, LPDWORD total, PDWORD_PTR resume)
+{
+    auto lock = Enter("NetLocalGroupGetMembers", std::to_string(level));
+    (void)server, (void)preferredSize, (void)resume;
+    std::wstring name = group ? group : L"";
+    if (name != L"Administrators")
+        return 2220;  // NERR_GroupNotFound
+    if (level != 0)
+        return ERROR_INVALID_PARAMETER;
+    const std::vector<std::string>& members = S().script.access.administrators;
+    std::vector<std::vector<BYTE>> sids;
+    size_t size = members.size() * sizeof(LOCALGROUP_MEMBERS_INFO_0);
+    for (const std::string& member : members) {
+        sids.push_back(SidBytes(member));
+        size += sids.back().size();
+    }
+    BYTE* block = (BYTE*)Allocate(size ? size : 1);
+    LOCALGROUP_MEMBERS_INFO_0* info = (LOCALGROUP_MEMBERS_INFO_0*)block;
+    BYTE* at = block + members.size() * sizeof(LOCALGROUP_MEMBERS_INFO_0);
+    for (size_t i = 0; i < sids.size(); i++) {
+        memcpy(at, sids[i].data(), sids[i].size());
+        info[i].lgrmi0_sid = at;
+        at += sids[i].size();
+    }
+    *buffer = block;
+    *read = *total = (DWORD)members.size();
+    return NERR_Success;
+}
+
+NET_API_STATUS WINAPI NetApiBufferFree(LPVOID buffer)
+{
+    return LocalFree(buffer) ? ERROR_INVALID_PARAMETER : NERR_Success;
+}
+
+HANDLE WINAPI GetCurrentProcess(void) { return (HANDLE)(intptr_t)-1; }
+
+BOOL WINAPI OpenProcessToken(HANDLE process, DWORD access, HANDLE* token)
+{
+    auto lock = Enter("OpenProcessToken", Hex(access));
+    if (process != GetCurrentProcess())
+        return Fail(ERROR_INVALID_HANDLE);
+    // Closed with CloseHandle as a thread's handle is.
+    *token = NewHandle(S(), {Kind::Thread, "token"});
+    return TRUE;
+}
+
+BOOL WINAPI GetTokenInformation(HANDLE token, TOKEN_INFORMATION_CLASS kind, LPVOID buffer, DWORD size, LPDWORD needed)
+{
+    auto lock = Enter("GetTokenInformation", std::to_string(kind));
+    State& s = S();
+    Handle* h = Find(s, token);
+    if (!h || h->name != "token")
+        return Fail(ERROR_INVALID_HANDLE);
+    if (kind != TokenUser)
+        return Fail(ERROR_INVALID_PARAMETER);
+    std::vector<BYTE> sid = SidBytes(s.script.access.user);
+    *needed = (DWORD)(sizeof(TOKEN_USER) + sid.size());
+    if (!buffer || size < *needed)
+        return Fail(ERROR_INSUFFICIENT_BUFFER);
+    TOKEN_USER* user = (TOKEN_USER*)buffer;
+    memcpy(user + 1, sid.data(), sid.size());
+    user->User.Sid = user + 1;
+    user->User.Attributes = 0;
+    return TRUE;
+}
+
+BOOL WINAPI CheckTokenMembership(HANDLE token, PSID sid, BOOL* member)
+{
+    auto lock = Enter("CheckTokenMembership", sid ? SidText(sid) : "null");
+    if (token || !sid)
+        return Fail(ERROR_INVALID_PARAMETER);
+    const sim::AccessScript& access = S().script.access;
+    std::string wanted = SidText(sid);
+    const auto& admins = access.administrators;
+    bool admin = std::find(admins.begin(), admins.end(), access.user) != admins.end();
+    *member = wanted == access.user || (wanted == "S-1-5-32-544" && admin) || wanted == "S-1-1-0";
+    return TRUE;
+}
