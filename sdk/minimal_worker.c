@@ -3,7 +3,8 @@
  * with exit code 0 once the event is signalled. Build it beside
  * holvsvc_shutdown_event.h; it goes into the service's folder as HOLV32IP.EXE:
  *   MinGW:  i686-w64-mingw32-gcc -O2 -s -o HOLV32IP.EXE minimal_worker.c -luser32
- *           (x86_64-w64-mingw32-gcc for a 64-bit worker)
+ *           (x86_64-w64-mingw32-gcc for a 64-bit worker, the only kind a
+ *           Wine with only wine64 runs)
  *   MSVC:   cl /O2 minimal_worker.c user32.lib /link /out:HOLV32IP.EXE
  * The host starts it as: HOLV32IP.EXE <INI file> [-c]
  */
