@@ -12,7 +12,8 @@ export LC_ALL=C.UTF-8
 . "$(dirname "$0")/lib.sh"
 begin_scenario
 # An immutable log is made so again only through its layout.
-trap 'chattr -i "$(cdir CHK)/HOLV32.LOG" 2>/dev/null; end_wine' EXIT
+# The scenario's own status must reach end_wine past the chattr.
+trap 'status=$?; chattr -i "$(cdir CHK)/HOLV32.LOG" 2>/dev/null; (exit $status); end_wine' EXIT
 cp "$BIN_DIR/HOLVCHK.EXE" "$WINEPREFIX/drive_c/TOOLS/"
 
 LONG=$(long_dir 247)

@@ -119,6 +119,9 @@ end_wine()
     local code=$?
     "$WINESERVER_BIN" -k >/dev/null 2>&1
     wait 2>/dev/null
+    # A passed scenario's prefix copy (about 700 MB) goes; a failed one stays
+    # for a look, with the scenario's outputs beside it.
+    [ "$code" -eq 0 ] && rm -rf "$WORK/pfx"
     echo "wine time: $(( $(date +%s) - SCRIPT_START )) s"
     exit "$code"
 }
