@@ -30,7 +30,7 @@ protected:
         for (const auto& entry : fs::directory_iterator(dir))
             fs::remove_all(entry.path());
         WriteFile("HOLVSVC.EXE", "host");
-        WriteFile("HOLV32IP.EXE", "MZ worker");
+        WriteFile("HOLV32IP.EXE", sim::ProgramImage("worker"));
         WriteFile("HOLV32.INI", "");
         sim::Reset();
         ResetHostRecords();
@@ -101,14 +101,14 @@ TEST_F(CheckTest, PredictsTheHostOnEachLayoutAndChangesNothing)
          "NoSuch\\W.EXE", {"error: the copy to NoSuch\\W.EXE will fail: its folder NoSuch\\ does not exist"}},
         {"an administrator's own program at the -e place",
          [&] {
-             self(); fs::create_directory("Run"); WriteFile("Run/W.EXE", "MZ mine");
+             self(); fs::create_directory("Run"); WriteFile("Run/W.EXE", sim::ProgramImage("mine"));
              WriteFile("HOLV32.INI", "-eRun\\W.EXE"); times(200, "Run/W.EXE", 100);
          },
          0, "HOLV32.INI", "Run\\W.EXE",
          {"warning: the start overwrites Run\\W.EXE, whose bytes differ", "note: on NTFS an overwritten file"}},
         {"a newer target is kept",
          [&] {
-             self(); fs::create_directory("Run"); WriteFile("Run/W.EXE", "MZ mine");
+             self(); fs::create_directory("Run"); WriteFile("Run/W.EXE", sim::ProgramImage("mine"));
              WriteFile("HOLV32.INI", "-eRun\\W.EXE"); times(200, "Run/W.EXE", 300);
          },
          0, "HOLV32.INI", "Run\\W.EXE", {"note: refresh: no copy", "!warning:"}},
@@ -120,14 +120,14 @@ TEST_F(CheckTest, PredictsTheHostOnEachLayoutAndChangesNothing)
          1, "HOLV32.INI", "Run\\W.EXE", {"error: Run\\W.EXE is not a program (it does not begin with MZ)"}},
         {"-e without a local HOLV32IP.EXE",
          [&] {
-             self(); fs::remove("HOLV32IP.EXE"); fs::create_directory("Run"); WriteFile("Run/W.EXE", "MZ w");
+             self(); fs::remove("HOLV32IP.EXE"); fs::create_directory("Run"); WriteFile("Run/W.EXE", sim::ProgramImage("w"));
              WriteFile("HOLV32.INI", "-eRun\\W.EXE");
          },
          1, "HOLV32.INI", "HOLV32IP.EXE",
          {"warning: -e names Run\\W.EXE, but there is no HOLV32IP.EXE", "error: the start will not find HOLV32IP.EXE"}},
         {"a worker found along PATH",
          [&] {
-             self(); fs::remove("HOLV32IP.EXE"); fs::create_directory("bin"); WriteFile("bin/HOLV32IP.EXE", "MZ w");
+             self(); fs::remove("HOLV32IP.EXE"); fs::create_directory("bin"); WriteFile("bin/HOLV32IP.EXE", sim::ProgramImage("w"));
              sim::script().path = dir + "/bin";
          },
          0, "HOLV32.INI", "HOLV32IP.EXE", {"note: the start finds the program as " + dir + "/bin\\HOLV32IP.EXE"}},
@@ -174,7 +174,7 @@ TEST_F(CheckTest, PredictsTheHostOnEachLayoutAndChangesNothing)
         {"a binary path with a space and no quotes",
          [&] {
              fs::create_directory("My Svc");
-             WriteFile("My Svc/HOLVSVC.EXE", "host"); WriteFile("My Svc/HOLV32IP.EXE", "MZ w");
+             WriteFile("My Svc/HOLVSVC.EXE", "host"); WriteFile("My Svc/HOLV32IP.EXE", sim::ProgramImage("w"));
              install("QuenraService", dir + "/My Svc/HOLVSVC.EXE -x", 0x10);
          },
          0, "HOLV32.INI", "HOLV32IP.EXE",
@@ -195,7 +195,7 @@ TEST_F(CheckTest, PredictsTheHostOnEachLayoutAndChangesNothing)
         {"a folder of 247 characters",
          [&] {
              fs::create_directory(deep);
-             WriteFile(deep + "/HOLVSVC.EXE", "host"); WriteFile(deep + "/HOLV32IP.EXE", "MZ w");
+             WriteFile(deep + "/HOLVSVC.EXE", "host"); WriteFile(deep + "/HOLV32IP.EXE", sim::ProgramImage("w"));
              install("QuenraService", dir + "/" + deep + "/HOLVSVC.EXE", 0x10);
          },
          1, "HOLV32.INI", "HOLV32IP.EXE", {"error: the folder's path is 247 characters"}, deep.c_str()},

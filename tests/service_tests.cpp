@@ -293,7 +293,7 @@ TEST_F(ServiceTest, AControlAtAnyCallNeverOvertakesTheStoppedReport)
                            "early failure"};
     auto setUp = [&](Ending ending) {
         StartOver();
-        WriteFile("HOLV32IP.EXE", "MZ worker");
+        WriteFile("HOLV32IP.EXE", sim::ProgramImage("worker"));
         sim::script().timeLimitMs = 60000;
         switch (ending) {
         case AfterEvent:
@@ -415,7 +415,7 @@ TEST_F(ServiceTest, WorkerThatCannotStartGoesFromStartPendingToStopped)
         EXPECT_EQ(Count(sim::callNames(), "SetEvent"), 0);
         EXPECT_EQ(Count(sim::callNames(), "CloseHandle"), 1) << "the event is still closed";
         EXPECT_TRUE(sim::dispatcherReturned());
-        WriteFile("HOLV32IP.EXE", "MZ worker");
+        WriteFile("HOLV32IP.EXE", sim::ProgramImage("worker"));
     }
 }
 
