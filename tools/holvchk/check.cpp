@@ -122,13 +122,16 @@ int CheckFolder(const char* name, const char* directory)
     ShowText(shownIni, sizeof shownIni, IniPath, strlen(IniPath), false);
     ShowText(shownProgram, sizeof shownProgram, program, strlen(program), false);
     bool starts = fits && Facts.programFound;
+    char errors[32], warnings[32], notes[32];
+    Counted(errors, sizeof errors, FindingCount(FindingError), "error");
+    Counted(warnings, sizeof warnings, FindingCount(FindingWarning), "warning");
+    Counted(notes, sizeof notes, FindingCount(FindingNote), "note");
     if (starts)
-        snprintf(verdict, sizeof verdict, "HOLVCHK: %s in %s: the host would start the worker (%d warnings, %d notes)",
-                 name, Facts.directory, FindingCount(FindingWarning), FindingCount(FindingNote));
+        snprintf(verdict, sizeof verdict, "HOLVCHK: %s in %s: the host would start the worker (%s, %s)",
+                 name, Facts.directory, warnings, notes);
     else
-        snprintf(verdict, sizeof verdict, "HOLVCHK: %s in %s: the host would not start the worker, error %lu (%d "
-                 "errors, %d warnings)", name, Facts.directory, (unsigned long)Facts.startError,
-                 FindingCount(FindingError), FindingCount(FindingWarning));
+        snprintf(verdict, sizeof verdict, "HOLVCHK: %s in %s: the host would not start the worker, error %lu (%s, "
+                 "%s)", name, Facts.directory, (unsigned long)Facts.startError, errors, warnings);
     ComposeReport(shownIni, shownProgram, commandLine, verdict);
     return starts ? CheckStarts : CheckDoesNotStart;
 }
