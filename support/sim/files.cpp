@@ -100,7 +100,10 @@ UINT WINAPI GetDriveTypeA(LPCSTR root)
 {
     auto lock = Enter("GetDriveTypeA", Text(root));
     State& s = S();
-    std::string text = root ? root : WindowsPath(fs::current_path().string()).substr(0, 3);
+    std::error_code ec;
+    std::string text = root ? root : WindowsPath(fs::current_path(ec).string()).substr(0, 3);
+    if (!root && s.script.drives.empty())
+        return DRIVE_FIXED;
     // Only a root names a drive: "X:\".
     if (text.size() != 3 || !HasDriveLetter(text) || (text[2] != '\\' && text[2] != '/'))
         return DRIVE_NO_ROOT_DIR;
