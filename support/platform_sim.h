@@ -288,6 +288,31 @@ BOOL WINAPI CheckTokenMembership(HANDLE token, PSID sid, BOOL* member);
 // The folder's listing, for the DLLs beside the host.
 BOOL WINAPI FindNextFileA(HANDLE search, LPWIN32_FIND_DATAA data);
 }  // extern "C"
+// The registry's system environment, the expansion of %NAME% references and
+// drive types: where a service's program search differs from a user's.
+typedef struct SimRegistryKey* HKEY;
+typedef HKEY* PHKEY;
+typedef DWORD REGSAM;
+#define HKEY_LOCAL_MACHINE ((HKEY)(uintptr_t)0x80000002u)
+#define KEY_QUERY_VALUE 0x0001
+#define REG_SZ 1
+#define REG_EXPAND_SZ 2
+#define ERROR_INVALID_NAME 123
+#define ERROR_MORE_DATA 234
+#define DRIVE_UNKNOWN 0
+#define DRIVE_NO_ROOT_DIR 1
+#define DRIVE_REMOVABLE 2
+#define DRIVE_FIXED 3
+#define DRIVE_REMOTE 4
+#define DRIVE_CDROM 5
+#define DRIVE_RAMDISK 6
+extern "C" {
+LONG WINAPI RegOpenKeyExA(HKEY key, LPCSTR subKey, DWORD options, REGSAM access, PHKEY result);
+LONG WINAPI RegQueryValueExA(HKEY key, LPCSTR name, LPDWORD reserved, LPDWORD type, LPBYTE data, LPDWORD size);
+LONG WINAPI RegCloseKey(HKEY key);
+DWORD WINAPI ExpandEnvironmentStringsA(LPCSTR source, LPSTR target, DWORD size);
+UINT WINAPI GetDriveTypeA(LPCSTR root);
+}
 
 // C linkage, as Win32's own functions have.
 extern "C" {

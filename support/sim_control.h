@@ -107,6 +107,24 @@ struct Script {
     // next WriteFile, before that write's bytes land.
     std::function<void()> otherProcessWrites;
 
+    // Drives, the system PATH and the program's own folder: where a service
+    // sees another machine than the user who checks its folder.
+    struct Drive {
+        std::string root;         // the folder of this machine that is the drive's root
+        UINT type = DRIVE_FIXED;  // as GetDriveTypeA reports it
+    };
+    // By upper-case letter. A DRIVE_REMOTE drive is a user's mapped drive: a
+    // process the service manager started does not see it. With no drives,
+    // paths are this machine's own and no drive letter is refused.
+    std::map<char, Drive> drives;
+    // The Path value of HKLM\SYSTEM\CurrentControlSet\Control\Session
+    // Manager\Environment (REG_EXPAND_SZ) as stored; empty: no such value. A
+    // process the service manager started has it, expanded, as its PATH.
+    std::string systemPath;
+    // The folder the running program was loaded from, the first place a
+    // start searches (empty: the working directory).
+    std::string applicationDirectory;
+
     uint64_t timeLimitMs = 3600 * 1000;  // past it no worker's exit code can be read
 
     AccessScript access;
@@ -143,6 +161,7 @@ struct ProcessStart {
     std::string eventName;         // the name the worker derives from that directory
     STARTUPINFOA startup;
     DWORD processId;
+    std::string image;             // the program file the start loaded; "" when it failed
 };
 
 struct Event {
@@ -185,5 +204,9 @@ DWORD workerExitTime(DWORD processId);          // virtual ms, or 0 while runnin
 
 // The name a worker derives from a directory text (an independent oracle).
 std::string EventNameFor(const std::string& directoryText);
+
+// A small program file that Windows would load: valid PE headers and one
+// section, `tag` after them so that two images can differ.
+std::string ProgramImage(const std::string& tag = "");
 
 }  // namespace sim

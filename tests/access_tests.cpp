@@ -38,7 +38,7 @@ protected:
         fs::create_directories(dir + "/PF/Holv");
         fs::create_directories(dir + "/" + folder);
         WriteFile(folder + "/HOLVSVC.EXE", "host");
-        WriteFile(folder + "/HOLV32IP.EXE", "MZ worker");
+        WriteFile(folder + "/HOLV32IP.EXE", sim::ProgramImage("worker"));
         WriteFile(folder + "/HOLV32.INI", ini);
         sim::script().serviceName = "(none)";
         sim::script().installed["QuenraService"].binaryPath =
@@ -118,7 +118,7 @@ TEST_F(AccessTest, FindsEveryoneButAdministratorsWhoMayChangeWhatTheServiceRuns)
              Set("SVC", locked);
              fs::create_directory(dir + "/RUN");
              Set("RUN", locked);
-             WriteFile("RUN/W.EXE", "MZ old");
+             WriteFile("RUN/W.EXE", sim::ProgramImage("old"));
              sim::SetCreationTime(dir + "/RUN/W.EXE", 1);
              Set("RUN/W.EXE", "D:(A;;0x1301bf;;;BU)");
          },
@@ -200,7 +200,12 @@ TEST_F(AccessTest, FindsEveryoneButAdministratorsWhoMayChangeWhatTheServiceRuns)
          {"C:|S-1-5-32-545"},
          {"Windows starts as LocalSystem in place of the host: " + dir + "/My.exe",
           "quote the binary path: sc config QuenraService binPath= \"\\\"" + dir + "/My Svc/HOLVSVC.EXE\\\"\""}},
-        {"the root itself gives nothing to add a file", [&] { Layout("My Svc", "", dir + "/My Svc/HOLVSVC.EXE"); Set("My Svc", locked); }, {}},
+        // The root's own right to add folders is no way to a shorter name's
+        // program, but the host itself works in the root then.
+        {"the root itself gives nothing to add a file",
+         [&] { Layout("My Svc", "", dir + "/My Svc/HOLVSVC.EXE"); Set("My Svc", locked); }, {"C:|S-1-5-11"},
+         {"access: the service's folder " + dir + ": NT AUTHORITY\\Authenticated Users (S-1-5-11) may add folders",
+          "!in place of the host"}},
         {"a DLL beside the host that Users may write",
          [&] {
              Layout("SVC", "");

@@ -30,7 +30,7 @@ protected:
         for (const auto& entry : fs::directory_iterator(dir))
             fs::remove_all(entry.path());
         WriteFile("HOLVSVC.EXE", "host");
-        WriteFile("HOLV32IP.EXE", "MZ worker");
+        WriteFile("HOLV32IP.EXE", sim::ProgramImage("worker"));
         WriteFile("HOLV32.INI", "");
         sim::Reset();
         ResetHostRecords();
@@ -93,44 +93,49 @@ TEST_F(CheckTest, PredictsTheHostOnEachLayoutAndChangesNothing)
          [&] { self(); fs::create_directory("QuenraService.ini"); WriteFile("SIMHOST.ini", ""); }, 0, "SIMHOST.ini",
          "HOLV32IP.EXE", {"note: INI candidate QuenraService.ini (service name): passed over, it is a directory"}},
         {"default INI file missing", [&] { self(); fs::remove("HOLV32.INI"); }, 0, "HOLV32.INI", "HOLV32IP.EXE",
-         {"warning: the host will log \"Failed to open ini file HOLV32.INI\""}},
+         {"warning: the host will log \"Failed to open ini file HOLV32.INI\"", "start the worker (1 warning, "}},
         {"copy into a subfolder",
          [&] { self(); fs::create_directory("Run"); WriteFile("HOLV32.INI", "-eRun\\W.EXE"); times(200, "", 0); }, 0,
          "HOLV32.INI", "Run\\W.EXE", {"note: refresh: before the start the host copies HOLV32IP.EXE", "note: the start finds the program"}},
         {"copy into a missing folder", [&] { self(); WriteFile("HOLV32.INI", "-eNoSuch\\W.EXE"); }, 1, "HOLV32.INI",
-         "NoSuch\\W.EXE", {"error: the copy to NoSuch\\W.EXE will fail: its folder NoSuch\\ does not exist"}},
+         "NoSuch\\W.EXE", {"error: the copy to NoSuch\\W.EXE will fail: its folder does not exist, and the -e folder must "
+                           "(error 3)"}},
         {"an administrator's own program at the -e place",
          [&] {
-             self(); fs::create_directory("Run"); WriteFile("Run/W.EXE", "MZ mine");
+             self(); fs::create_directory("Run"); WriteFile("Run/W.EXE", sim::ProgramImage("mine"));
              WriteFile("HOLV32.INI", "-eRun\\W.EXE"); times(200, "Run/W.EXE", 100);
          },
          0, "HOLV32.INI", "Run\\W.EXE",
          {"warning: the start overwrites Run\\W.EXE, whose bytes differ", "note: on NTFS an overwritten file"}},
         {"a newer target is kept",
          [&] {
-             self(); fs::create_directory("Run"); WriteFile("Run/W.EXE", "MZ mine");
+             self(); fs::create_directory("Run"); WriteFile("Run/W.EXE", sim::ProgramImage("mine"));
              WriteFile("HOLV32.INI", "-eRun\\W.EXE"); times(200, "Run/W.EXE", 300);
          },
-         0, "HOLV32.INI", "Run\\W.EXE", {"note: refresh: no copy", "!warning:"}},
+         0, "HOLV32.INI", "Run\\W.EXE",
+         {"note: refresh: no copy", "warning: Run\\W.EXE is not HOLV32IP.EXE (its bytes differ) and is kept for now"}},
         {"a newer target that is no program",
          [&] {
              self(); fs::create_directory("Run"); WriteFile("Run/W.EXE", "text");
              WriteFile("HOLV32.INI", "-eRun\\W.EXE"); times(200, "Run/W.EXE", 300);
          },
-         1, "HOLV32.INI", "Run\\W.EXE", {"error: Run\\W.EXE is not a program (it does not begin with MZ)"}},
+         1, "HOLV32.INI", "Run\\W.EXE", {"error: Run\\W.EXE is not a program Windows loads (it does not begin with MZ)"}},
         {"-e without a local HOLV32IP.EXE",
          [&] {
-             self(); fs::remove("HOLV32IP.EXE"); fs::create_directory("Run"); WriteFile("Run/W.EXE", "MZ w");
+             self(); fs::remove("HOLV32IP.EXE"); fs::create_directory("Run"); WriteFile("Run/W.EXE", sim::ProgramImage("w"));
              WriteFile("HOLV32.INI", "-eRun\\W.EXE");
          },
          1, "HOLV32.INI", "HOLV32IP.EXE",
          {"warning: -e names Run\\W.EXE, but there is no HOLV32IP.EXE", "error: the start will not find HOLV32IP.EXE"}},
         {"a worker found along PATH",
          [&] {
-             self(); fs::remove("HOLV32IP.EXE"); fs::create_directory("bin"); WriteFile("bin/HOLV32IP.EXE", "MZ w");
-             sim::script().path = dir + "/bin";
+             self(); fs::remove("HOLV32IP.EXE"); fs::create_directory("bin"); WriteFile("bin/HOLV32IP.EXE", sim::ProgramImage("w"));
+             // The system's PATH, longer than 8191 characters, and not the user's.
+             sim::script().systemPath = std::string(9000, 'x') + ";%SystemRoot%;" + dir + "/bin";
+             sim::script().path = dir;
          },
-         0, "HOLV32.INI", "HOLV32IP.EXE", {"note: the start finds the program as " + dir + "/bin\\HOLV32IP.EXE"}},
+         0, "HOLV32.INI", "HOLV32IP.EXE",
+         {"note: the start finds the program as " + dir + "/bin\\HOLV32IP.EXE (along the system PATH"}},
         {"a minus sign inside a word", [&] { self(); WriteFile("HOLV32.INI", "; the-end\r\n"); times(200, "", 0); }, 1,
          "HOLV32.INI", "nd",
          {"warning: the option -end comes from inside the word the-end", "error: the start will not find nd.exe"}},
@@ -157,9 +162,27 @@ TEST_F(CheckTest, PredictsTheHostOnEachLayoutAndChangesNothing)
          0, "HOLV32.INI", "W.EXE",
          {"warning: an unclosed quote at character 9 drops the rest of the text: -r\"unclosed",
           "warning: 31 bytes past byte 255 are never read; options there: -after"}},
-        {"byte-order mark and an empty -e", [&] { self(); WriteFile("HOLV32.INI", "\xEF\xBB\xBF-e \r\n"); }, 0,
-         "HOLV32.INI", "HOLV32IP.EXE",
-         {"warning: HOLV32.INI begins with a UTF-8 byte-order mark", "warning: the -e option names no program"}},
+        {"byte-order mark and an empty -e", [&] { self(); WriteFile("HOLV32.INI", "\xEF\xBB\xBF-e Run\\W2.EXE\r\n"); },
+         0, "HOLV32.INI", "HOLV32IP.EXE",
+         {"warning: HOLV32.INI begins with a UTF-8 byte-order mark", "warning: the -e option names no program",
+          "!no -e option", "!inside the word"}},
+        {"a path cut at a blank, an option far past byte 255, no extension",
+         [&] {
+             self();
+             std::string comments;
+             for (int i = 0; i < 30; i++)
+                 comments += "; a comment line of the sample file\r\n";
+             WriteFile("HOLV32.INI", "-eRun Dir\\W3.EXE -x\r\n" + comments + "-eRun\\W.EXE\r\n");
+         },
+         1, "HOLV32.INI", "Run",
+         {"warning: the -e path ends at the blank after Run: the host takes Run as the program and never reads "
+          "Dir\\W3.EXE; a path with blanks needs quotes: -e\"Run Dir\\W3.EXE\"",
+          "bytes past byte 255 are never read; options there: -eRun\\W.EXE",
+          "warning: -e names Run, but the start runs Run.exe", "error: the start will not find Run.exe"}},
+        {"a quote over a line end", [&] { self(); WriteFile("HOLV32.INI", "-x -e\"\r\n\"\r\n"); }, 1, "HOLV32.INI",
+         "<0A>",
+         {"Command line: <0A> HOLV32.INI -c", "error: the copy to <0A> will fail: no file name may hold control",
+          "(error 123)", "would not start the worker, error 123 (2 errors, 1 warning)"}},
         {"UTF-8 in the -e path", [&] { self(); WriteFile("HOLV32.INI", "-e\xC3\x9C\\W.EXE"); }, 1, "HOLV32.INI",
          "\xC3\x9C\\W.EXE", {"warning: the -e path holds UTF-8 sequences", "for <C3><9C>\\W.EXE"}},
         {"a command line over 79 characters",
@@ -174,12 +197,14 @@ TEST_F(CheckTest, PredictsTheHostOnEachLayoutAndChangesNothing)
         {"a binary path with a space and no quotes",
          [&] {
              fs::create_directory("My Svc");
-             WriteFile("My Svc/HOLVSVC.EXE", "host"); WriteFile("My Svc/HOLV32IP.EXE", "MZ w");
+             WriteFile("My Svc/HOLVSVC.EXE", "host"); WriteFile("My Svc/HOLV32IP.EXE", sim::ProgramImage("w"));
              install("QuenraService", dir + "/My Svc/HOLVSVC.EXE -x", 0x10);
+             sim::script().applicationDirectory = dir + "/My Svc";
          },
          0, "HOLV32.INI", "HOLV32IP.EXE",
-         {"warning: the binary path holds a space and no quotes: Windows may start " + dir + "/My.exe",
-          "shutdown event: " + sim::EventNameFor(dir + "/My Svc")}, "My Svc"},
+         {"error: the binary path holds a space and no quotes: Windows starts " + dir + "/My.exe in its place",
+          "so it works in " + dir + "/:", "shutdown event: " + sim::EventNameFor(dir),
+          "the start finds the program as " + dir + "/My Svc/HOLV32IP.EXE"}},
         {"not installed", [&] { sim::script().serviceName = "(none)"; }, 0, "HOLV32.INI", "HOLV32IP.EXE",
          {"note: QuenraService is not installed: assuming a service that is not interactive", "!recovery"}},
         {"a log that is a folder, and recovery set up",
@@ -202,7 +227,7 @@ TEST_F(CheckTest, PredictsTheHostOnEachLayoutAndChangesNothing)
         {"a folder of 247 characters",
          [&] {
              fs::create_directory(deep);
-             WriteFile(deep + "/HOLVSVC.EXE", "host"); WriteFile(deep + "/HOLV32IP.EXE", "MZ w");
+             WriteFile(deep + "/HOLVSVC.EXE", "host"); WriteFile(deep + "/HOLV32IP.EXE", sim::ProgramImage("w"));
              install("QuenraService", dir + "/" + deep + "/HOLVSVC.EXE", 0x10);
          },
          1, "HOLV32.INI", "HOLV32IP.EXE", {"error: the folder's path is 247 characters"}, deep.c_str()},
@@ -249,10 +274,11 @@ TEST_F(CheckTest, PredictsTheHostOnEachLayoutAndChangesNothing)
         row.setUp();
         sim::script().serviceName = "QuenraService";
         sim::script().controls = {{1000, SERVICE_CONTROL_STOP}};
+        // Windows passes the binary path as the command line: argument 0 is
+        // inside its quotes, or up to its first blank.
         if (sim::script().installed.count("QuenraService")) {
-            char first[BinaryPathSize];
-            ImageOf(sim::script().installed["QuenraService"].binaryPath.c_str(), first, sizeof first);
-            argv0 = first;
+            const std::string& path = sim::script().installed["QuenraService"].binaryPath;
+            argv0 = path[0] == '"' ? path.substr(1, path.find('"', 1) - 1) : path.substr(0, path.find(' '));
         }
         RunHostAs(argv0);
         std::string hostDir = fs::current_path().string();
@@ -261,8 +287,12 @@ TEST_F(CheckTest, PredictsTheHostOnEachLayoutAndChangesNothing)
             std::ifstream logFile(hostDir + "/HOLV32.LOG", std::ios::binary);
             log.assign(std::istreambuf_iterator<char>(logFile), std::istreambuf_iterator<char>());
         }
-        // (A log that cannot be written has nothing to compare.)
-        EXPECT_TRUE(log.empty() || log.find("Service starting " + row.program + " using inifile " + row.ini) !=
+        // (A log that cannot be written has nothing to compare.) The log holds
+        // the bytes the report shows as <XX>.
+        std::string program = row.program;
+        for (size_t at; (at = program.find("<0A>")) != std::string::npos;)
+            program.replace(at, 4, "\n");
+        EXPECT_TRUE(log.empty() || log.find("Service starting " + program + " using inifile " + row.ini) !=
                                        std::string::npos) << log;
         bool started = !sim::starts().empty() && sim::starts()[0].processId != 0;
         EXPECT_EQ(started, row.status == 0) << log;

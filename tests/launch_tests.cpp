@@ -367,7 +367,7 @@ TEST_F(LaunchTest, ServiceIniWithTargetInSubfolderCopiesAndStartsTheCopy)
         for (char& c : native)
             if (c == '\\')
                 c = '/';
-        EXPECT_EQ(ReadFile(native), "MZ worker");
+        EXPECT_EQ(ReadFile(native), sim::ProgramImage("worker"));
     }
 }
 

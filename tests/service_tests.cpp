@@ -327,7 +327,7 @@ TEST_F(ServiceTest, AControlAtAnyCallNeverOvertakesTheStoppedReport)
     for (const Ending& e : endings) {
         auto setUp = [&] {
             StartOver();
-            WriteFile("HOLV32IP.EXE", "MZ worker");
+            WriteFile("HOLV32IP.EXE", sim::ProgramImage("worker"));
             sim::script().timeLimitMs = 60000;
             e.setUp();
         };
@@ -513,7 +513,7 @@ TEST_F(ServiceTest, WorkerThatCannotStartGoesFromStartPendingToStopped)
         EXPECT_EQ(Count(sim::callNames(), "SetEvent"), 0);
         EXPECT_EQ(ClosesBesidesTheLog(), 1) << "the event is still closed";
         EXPECT_TRUE(sim::dispatcherReturned());
-        WriteFile("HOLV32IP.EXE", "MZ worker");
+        WriteFile("HOLV32IP.EXE", sim::ProgramImage("worker"));
     }
 }
 
@@ -738,7 +738,7 @@ TEST_F(ServiceTest, ArgumentZeroWithoutADirectoryLeavesTheWorkingDirectory)
 TEST_F(ServiceTest, ProgramPathFromTheIniFileGoesIntoTheCommandLineWhole)
 {
     std::filesystem::create_directories("Program Files/Holv");
-    WriteFile("Program Files/Holv/W.EXE", "MZ worker");
+    WriteFile("Program Files/Holv/W.EXE", sim::ProgramImage("worker"));
     struct Case {
         std::string ini;
         std::string commandLine;  // empty: refused as too long
@@ -760,7 +760,7 @@ TEST_F(ServiceTest, ProgramPathFromTheIniFileGoesIntoTheCommandLineWhole)
         // The target is newer than the local copy, so it is run as it is.
         std::string target = c.program;
         std::replace(target.begin(), target.end(), '\\', '/');
-        WriteFile(target, "MZ worker");
+        WriteFile(target, sim::ProgramImage("worker"));
         sim::SetCreationTime("HOLV32IP.EXE", 100);
         sim::SetCreationTime(target, 200);
         RunHost();

@@ -38,7 +38,7 @@ void HostTest::SetUp()
     sim::Reset();
     ResetHostRecords();
     WriteFile("HOLVSVC.EXE", "host");
-    WriteFile("HOLV32IP.EXE", "MZ worker");
+    WriteFile("HOLV32IP.EXE", sim::ProgramImage("worker"));
     // An installed service has its default INI file; without it the start logs
     // that the file cannot be opened.
     WriteFile("HOLV32.INI", "");

@@ -52,7 +52,7 @@ Handle* Find(State& s, HANDLE h)
 
 std::string Native(const char* path)
 {
-    std::string p = path ? path : "";
+    std::string p = DrivePath(path ? path : "");
     for (char& c : p)
         if (c == '\\')
             c = '/';

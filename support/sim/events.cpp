@@ -16,7 +16,7 @@ DWORD WINAPI GetCurrentDirectoryA(DWORD size, LPSTR buffer)
         text = s.script.directoryText;
     } else {
         std::error_code ec;
-        text = fs::current_path(ec).string();
+        text = WindowsPath(fs::current_path(ec).string());
     }
     // Too small a buffer: the size needed, terminator included, and no text.
     if (text.size() + 1 > size)

@@ -3,7 +3,125 @@
 
 using namespace simstate;
 
+// ---- drives and names --------------------------------------------------------
+
+static bool HasDriveLetter(const std::string& path)
+{
+    return path.size() >= 2 && isalpha((unsigned char)path[0]) && path[1] == ':';
+}
+
+// A drive the calling process sees. Windows keeps a drive mapped with
+// "net use" in the logon session that mapped it: a service, which runs as
+// LocalSystem in a session of its own, sees none of a user's mapped drives.
+static const sim::Script::Drive* SeenDrive(const State& s, char letter)
+{
+    auto it = s.script.drives.find((char)toupper((unsigned char)letter));
+    if (it == s.script.drives.end())
+        return nullptr;
+    if (it->second.type == DRIVE_REMOTE && s.script.underServiceManager)
+        return nullptr;
+    return &it->second;
+}
+
+namespace simstate {
+
+std::string DrivePath(const std::string& path)
+{
+    const State& s = S();
+    if (s.script.drives.empty())
+        return path;
+    std::error_code ec;
+    std::string here = fs::current_path(ec).string();
+    std::string text = WindowsPath(here);
+    // "\NAME" (not "\\server") is on the working directory's drive. (A path
+    // that begins with '/' is this machine's own.)
+    if (!path.empty() && path[0] == '\\' && (path.size() < 2 || path[1] != '\\') && HasDriveLetter(text))
+        return DrivePath(text.substr(0, 2) + path);
+    if (!HasDriveLetter(path))
+        return path;
+    const sim::Script::Drive* drive = SeenDrive(s, path[0]);
+    if (!drive)
+        return path;
+    std::string rest = path.substr(2);
+    if (!rest.empty() && (rest[0] == '\\' || rest[0] == '/'))
+        return drive->root + rest;
+    // "X:NAME" is relative to the drive's current folder: the working
+    // directory when that is on X, else X's root (a process has entered no
+    // other drive's folders).
+    std::string base = HasDriveLetter(text) && toupper((unsigned char)text[0]) == toupper((unsigned char)path[0])
+                           ? here
+                           : drive->root;
+    return rest.empty() ? base : base + "/" + rest;
+}
+
+std::string WindowsPath(const std::string& native)
+{
+    const State& s = S();
+    for (const auto& [letter, drive] : s.script.drives) {
+        const std::string& root = drive.root;
+        bool inside = native.compare(0, root.size(), root) == 0 &&
+                      (native.size() == root.size() || native[root.size()] == '/');
+        if (!inside || !SeenDrive(s, letter))
+            continue;
+        std::string rest = native.substr(root.size());
+        std::replace(rest.begin(), rest.end(), '/', '\\');
+        // A drive's root is "X:\", the one folder whose text ends in a backslash.
+        return std::string(1, letter) + ":" + (rest.empty() ? "\\" : rest);
+    }
+    return native;
+}
+
+// Windows checks a whole name before it looks anything up ("Naming Files,
+// Paths, and Namespaces"): no name may hold a control character or any of
+// " * < > ? |, and ':' only follows a drive letter at the start; such a name
+// fails with 123 (ERROR_INVALID_NAME), a missing folder on its way or not.
+// FindFirstFile takes * and ? in the last name as a pattern. A drive letter
+// that names no drive the caller sees fails with 3 (ERROR_PATH_NOT_FOUND).
+DWORD NameError(const char* path, bool pattern)
+{
+    std::string p = path ? path : "";
+    size_t last = p.find_last_of("\\/");
+    last = last == std::string::npos ? 0 : last + 1;
+    for (size_t i = 0; i < p.size(); i++) {
+        unsigned char c = (unsigned char)p[i];
+        bool wildcard = c == '*' || c == '?';
+        if (c < 0x20 || strchr("\"<>|", c) || (wildcard && !(pattern && i >= last)) ||
+            (c == ':' && !(i == 1 && isalpha((unsigned char)p[0]))))
+            return ERROR_INVALID_NAME;
+    }
+    if (!S().script.drives.empty() && HasDriveLetter(p) && !SeenDrive(S(), p[0]))
+        return ERROR_PATH_NOT_FOUND;
+    return 0;
+}
+
+}  // namespace simstate
+
+UINT WINAPI GetDriveTypeA(LPCSTR root)
+{
+    auto lock = Enter("GetDriveTypeA", Text(root));
+    State& s = S();
+    std::error_code ec;
+    std::string text = root ? root : WindowsPath(fs::current_path(ec).string()).substr(0, 3);
+    if (!root && s.script.drives.empty())
+        return DRIVE_FIXED;
+    // Only a root names a drive: "X:\".
+    if (text.size() != 3 || !HasDriveLetter(text) || (text[2] != '\\' && text[2] != '/'))
+        return DRIVE_NO_ROOT_DIR;
+    if (s.script.drives.empty())
+        return DRIVE_FIXED;
+    const sim::Script::Drive* drive = SeenDrive(s, text[0]);
+    return drive ? drive->type : DRIVE_NO_ROOT_DIR;
+}
+
 // ---- files and machine -----------------------------------------------------
+
+// The read-only attribute is the owner's write permission, as Wine maps it.
+static DWORD AttributesOf(const struct stat& st)
+{
+    if (S_ISDIR(st.st_mode))
+        return FILE_ATTRIBUTE_DIRECTORY;
+    return (st.st_mode & S_IWUSR) ? FILE_ATTRIBUTE_NORMAL : FILE_ATTRIBUTE_READONLY;
+}
 
 DWORD WINAPI GetFileAttributesA(LPCSTR path)
 {
@@ -11,7 +129,7 @@ DWORD WINAPI GetFileAttributesA(LPCSTR path)
     struct stat st;
     if (!path || stat(Native(path).c_str(), &st) != 0)
         return (Fail(ERROR_FILE_NOT_FOUND), INVALID_FILE_ATTRIBUTES);
-    return S_ISDIR(st.st_mode) ? FILE_ATTRIBUTE_DIRECTORY : FILE_ATTRIBUTE_NORMAL;
+    return AttributesOf(st);
 }
 
 BOOL WINAPI GetComputerNameA(LPSTR buffer, LPDWORD size)
@@ -35,7 +153,7 @@ static void FillFindData(State& s, const std::string& path, LPWIN32_FIND_DATAA d
     struct stat st;
     stat(path.c_str(), &st);
     *data = {};
-    data->dwFileAttributes = S_ISDIR(st.st_mode) ? FILE_ATTRIBUTE_DIRECTORY : FILE_ATTRIBUTE_NORMAL;
+    data->dwFileAttributes = AttributesOf(st);
     auto it = s.creationTimes.find(Absolute(path));
     // Without a time of its own a file reports its last write, as Wine does.
     uint64_t ticks = it != s.creationTimes.end()
@@ -50,6 +168,8 @@ HANDLE WINAPI FindFirstFileA(LPCSTR path, LPWIN32_FIND_DATAA data)
 {
     auto lock = Enter("FindFirstFileA", Text(path));
     State& s = S();
+    if (DWORD error = NameError(path, true))
+        return (Fail(error), INVALID_HANDLE_VALUE);
     std::string native = Native(path);
     std::vector<std::string> found;
     size_t slash = native.rfind('/');
@@ -66,8 +186,11 @@ HANDLE WINAPI FindFirstFileA(LPCSTR path, LPWIN32_FIND_DATAA data)
         if (!native.empty() && stat(native.c_str(), &st) == 0)
             found.push_back(native);
     }
-    if (found.empty())
-        return (Fail(ERROR_FILE_NOT_FOUND), INVALID_HANDLE_VALUE);
+    if (found.empty()) {
+        struct stat st;
+        bool folder = stat(dir.c_str(), &st) == 0 && S_ISDIR(st.st_mode);
+        return (Fail(folder ? ERROR_FILE_NOT_FOUND : ERROR_PATH_NOT_FOUND), INVALID_HANDLE_VALUE);
+    }
     FillFindData(s, found[0], data);
     Handle h{Kind::Search, native};
     h.results = found;
@@ -115,12 +238,23 @@ BOOL WINAPI CopyFileA(LPCSTR source, LPCSTR target, BOOL failIfExists)
     auto injected = s.script.copyFailures.find(target ? target : "");
     if (injected != s.script.copyFailures.end())
         return Fail(injected->second);
-    std::string from = Native(source), to = Native(target);
+    // CopyFile opens the source before it creates the target: a source that
+    // is a folder cannot be opened as a file (5), whatever the target.
+    if (DWORD error = NameError(source, false))
+        return Fail(error);
+    std::string from = Native(source);
     struct stat st;
-    if (stat(from.c_str(), &st) != 0 || S_ISDIR(st.st_mode))
+    if (stat(from.c_str(), &st) != 0)
         return Fail(ERROR_FILE_NOT_FOUND);
+    if (S_ISDIR(st.st_mode))
+        return Fail(ERROR_ACCESS_DENIED);
+    if (DWORD error = NameError(target, false))
+        return Fail(error);
+    // A folder, or a file with the read-only attribute, is not overwritten
+    // (5); a missing folder on the way, or a file in a folder's place, is 3.
+    std::string to = Native(target);
     if (stat(to.c_str(), &st) == 0) {
-        if (S_ISDIR(st.st_mode))
+        if (S_ISDIR(st.st_mode) || (AttributesOf(st) & FILE_ATTRIBUTE_READONLY))
             return Fail(ERROR_ACCESS_DENIED);
         if (failIfExists)
             return Fail(80);
@@ -128,7 +262,9 @@ BOOL WINAPI CopyFileA(LPCSTR source, LPCSTR target, BOOL failIfExists)
     std::error_code ec;
     fs::copy_file(from, to, fs::copy_options::overwrite_existing, ec);
     if (ec)
-        return Fail(ec == std::errc::no_such_file_or_directory ? ERROR_PATH_NOT_FOUND : ERROR_ACCESS_DENIED);
+        return Fail(ec == std::errc::no_such_file_or_directory || ec == std::errc::not_a_directory
+                        ? ERROR_PATH_NOT_FOUND
+                        : ERROR_ACCESS_DENIED);
     // The copy keeps the source's creation time, as Wine's CopyFile does.
     auto it = s.creationTimes.find(Absolute(from));
     if (it != s.creationTimes.end())
@@ -186,6 +322,8 @@ HANDLE WINAPI CreateFileA(LPCSTR path, DWORD access, DWORD share, LPSECURITY_ATT
     bool create = disposition == OPEN_ALWAYS;
     if (disposition != OPEN_EXISTING && !create)
         return (Fail(ERROR_INVALID_PARAMETER), INVALID_HANDLE_VALUE);
+    if (DWORD error = NameError(path, false))
+        return (Fail(error), INVALID_HANDLE_VALUE);
     std::string native = Native(path);
     struct stat st;
     bool exists = path && stat(native.c_str(), &st) == 0;

@@ -26,17 +26,29 @@ BOOL WINAPI SetEnvironmentVariableA(LPCSTR name, LPCSTR value)
     return TRUE;
 }
 
+// A process the service manager starts gets its environment from the
+// system's variables in the registry, not from any user's: its PATH is the
+// system PATH, expanded. Any other process has the scripted one. Either way
+// a PATH the process set itself counts.
+std::string simstate::ProcessPath(const State& s)
+{
+    auto it = s.environment.find("PATH");
+    if (it != s.environment.end())
+        return it->second;
+    return s.script.underServiceManager ? ServicePath(s) : s.script.path;
+}
+
 DWORD WINAPI GetEnvironmentVariableA(LPCSTR name, LPSTR buffer, DWORD size)
 {
     auto lock = Enter("GetEnvironmentVariableA", Text(name));
     State& s = S();
     std::string key = name ? name : "";
     auto it = s.environment.find(key);
-    // PATH is the scripted one unless the host set its own.
-    bool scriptedPath = it == s.environment.end() && key == "PATH" && !s.script.path.empty();
-    if (it == s.environment.end() && !scriptedPath)
+    std::string path = key == "PATH" ? ProcessPath(s) : "";
+    bool hasPath = it == s.environment.end() && !path.empty();
+    if (it == s.environment.end() && !hasPath)
         return (Fail(203), 0);
-    const std::string& value = scriptedPath ? s.script.path : it->second;
+    const std::string& value = hasPath ? path : it->second;
     if (value.size() + 1 > size)
         return (DWORD)value.size() + 1;
     memcpy(buffer, value.c_str(), value.size() + 1);
@@ -55,12 +67,67 @@ int WINAPI lstrcmpiA(LPCSTR first, LPCSTR second)
     return strcasecmp(first, second);
 }
 
-// The program a command line names first, found as Windows finds it: a name
-// with a path is taken as it stands; one without is looked for, with .exe
-// added when it has no extension, in the working directory, the system and
-// Windows directories and along PATH, each full path short of MAX_PATH.
-// Returns 0 when found, else the start's error.
-static DWORD FindProgramOf(const State& s, const std::string& commandLine)
+// Whether a file is a program Windows loads. CreateProcess maps the file as
+// an image, and that fails with 193 (ERROR_BAD_EXE_FORMAT) unless the file
+// has a DOS header ("MZ"), its e_lfanew field points at "PE\0\0" inside
+// the file, the optional header there has a known magic (0x10B for 32-bit,
+// 0x20B for 64-bit programs), and the file is at least as long as its
+// headers (SizeOfHeaders) and each section's raw data say.
+static bool IsProgramImage(const std::string& native)
+{
+    FILE* file = fopen(native.c_str(), "rb");
+    if (!file)
+        return false;
+    std::string b;
+    char block[4096];
+    for (size_t n; (n = fread(block, 1, sizeof block, file)) > 0;)
+        b.append(block, n);
+    fclose(file);
+    auto at = [&](uint64_t offset, int bytes) -> uint64_t {
+        uint64_t v = 0;
+        for (int i = bytes - 1; i >= 0; i--)
+            v = (v << 8) | (offset + i < b.size() ? (unsigned char)b[offset + i] : 0);
+        return v;
+    };
+    if (b.size() < 64 || b[0] != 'M' || b[1] != 'Z')
+        return false;
+    uint64_t pe = at(0x3C, 4);
+    if (pe + 24 > b.size() || b.compare(pe, 4, std::string("PE\0\0", 4)) != 0)
+        return false;
+    uint64_t sections = at(pe + 6, 2), optionalSize = at(pe + 20, 2), optional = pe + 24;
+    if (optionalSize < 64 || optional + optionalSize > b.size())
+        return false;
+    if (at(optional, 2) != 0x10B && at(optional, 2) != 0x20B)
+        return false;
+    if (at(optional + 60, 4) > b.size())
+        return false;
+    uint64_t table = optional + optionalSize;
+    if (table + 40 * sections > b.size())
+        return false;
+    for (uint64_t i = 0; i < sections; i++) {
+        uint64_t raw = at(table + 40 * i + 16, 4), pointer = at(table + 40 * i + 20, 4);
+        if (raw && pointer + raw > b.size())
+            return false;
+    }
+    return true;
+}
+
+// The program a command line names first, found as Windows finds it.
+// - The module name is the text inside the first pair of quotes, else up
+//   to the first blank; it is checked as a name first (files.cpp: 123, or 3
+//   for a drive not seen).
+// - .exe is added when its last name has no extension, whether or not it
+//   holds a path (an unquoted C:\Program Files\... service path is tried
+//   as C:\Program.exe); a name ending in '.' gets none.
+// - A name with a path is taken from there: its folder missing is 3, a
+//   folder in the file's place 5, no file 2.
+// - A name without one is searched in the folder the program was loaded
+//   from, the working directory, the system folder, the 16-bit system
+//   folder (<Windows>\System), the Windows folder, then along the process's
+//   PATH; only files count, each whole path short of MAX_PATH. None: 2.
+// - A file found must be a program (193).
+// Returns 0 and the file's path of this machine when found, else the error.
+static DWORD FindProgramOf(const State& s, const std::string& commandLine, std::string* image)
 {
     std::string program;
     if (!commandLine.empty() && commandLine[0] == '"') {
@@ -69,37 +136,49 @@ static DWORD FindProgramOf(const State& s, const std::string& commandLine)
     } else {
         program = commandLine.substr(0, commandLine.find_first_of(" \t"));
     }
-    auto isFile = [](const std::string& path) {
-        struct stat st;
-        return stat(Native(path.c_str()).c_str(), &st) == 0 && S_ISREG(st.st_mode);
+    if (DWORD error = NameError(program.c_str(), false))
+        return error;
+    size_t slash = program.find_last_of("\\/");
+    bool drive = program.size() >= 2 && program[1] == ':';
+    size_t lastName = slash != std::string::npos ? slash + 1 : drive ? 2 : 0;
+    std::string name = program.find('.', lastName) == std::string::npos ? program + ".exe" : program;
+    struct stat st;
+    auto isFile = [&](const std::string& native) { return stat(native.c_str(), &st) == 0 && S_ISREG(st.st_mode); };
+    auto loads = [&](const std::string& native) -> DWORD {
+        if (!IsProgramImage(native))
+            return ERROR_BAD_EXE_FORMAT;
+        *image = native;
+        return 0;
     };
-    // A program file begins with "MZ"; any other file is no program.
-    auto format = [](const std::string& path) -> DWORD {
-        char magic[2] = {0, 0};
-        FILE* file = fopen(Native(path.c_str()).c_str(), "rb");
-        if (file) {
-            if (fread(magic, 1, 2, file) != 2)
-                magic[0] = 0;
-            fclose(file);
-        }
-        return magic[0] == 'M' && magic[1] == 'Z' ? 0 : ERROR_BAD_EXE_FORMAT;
-    };
-    if (program.find_first_of("\\/:") != std::string::npos) {
-        return isFile(program) ? format(program) : ERROR_FILE_NOT_FOUND;
+    if (slash != std::string::npos || drive) {
+        std::string folder = Native(name.substr(0, lastName).c_str());
+        if (!folder.empty() && (stat(folder.c_str(), &st) != 0 || !S_ISDIR(st.st_mode)))
+            return ERROR_PATH_NOT_FOUND;
+        std::string native = Native(name.c_str());
+        if (stat(native.c_str(), &st) == 0 && S_ISDIR(st.st_mode))
+            return ERROR_ACCESS_DENIED;
+        return isFile(native) ? loads(native) : ERROR_FILE_NOT_FOUND;
     }
-    std::string name = program.find('.') == std::string::npos ? program + ".exe" : program;
     std::error_code ec;
-    std::vector<std::string> places{fs::current_path(ec).string()};
-    for (const std::string* dir : {&s.script.systemDirectory, &s.script.windowsDirectory})
-        if (!dir->empty())
-            places.push_back(*dir);
-    std::stringstream path(s.script.path);
+    std::string here = fs::current_path(ec).string();
+    std::vector<std::string> places{s.script.applicationDirectory.empty() ? here : s.script.applicationDirectory,
+                                    here};
+    if (!s.script.systemDirectory.empty())
+        places.push_back(s.script.systemDirectory);
+    if (!s.script.windowsDirectory.empty()) {
+        places.push_back(s.script.windowsDirectory + "\\System");
+        places.push_back(s.script.windowsDirectory);
+    }
+    std::stringstream path(ProcessPath(s));
     for (std::string dir; std::getline(path, dir, ';');)
         if (!dir.empty())
             places.push_back(dir);
-    for (const std::string& dir : places)
-        if (dir.size() + 1 + name.size() < MAX_PATH && isFile(dir + "/" + name))
-            return format(dir + "/" + name);
+    for (const std::string& dir : places) {
+        std::string text = WindowsPath(Native(dir.c_str()));
+        std::string native = Native(dir.c_str()) + "/" + name;
+        if (text.size() + (text.back() == '\\' ? 0 : 1) + name.size() < MAX_PATH && isFile(native))
+            return loads(native);
+    }
     return ERROR_FILE_NOT_FOUND;
 }
 
@@ -122,7 +201,7 @@ BOOL WINAPI CreateProcessA(LPCSTR application, LPSTR commandLine, LPSECURITY_ATT
     start.environment = s.environment;
     start.ownDirectory = directory == nullptr;
     std::error_code ec;
-    start.directory = directory ? Native(directory) : fs::current_path(ec).string();
+    start.directory = directory ? Native(directory) : WindowsPath(fs::current_path(ec).string());
     start.eventName = sim::EventNameFor(start.directory);
     if (startup)
         start.startup = *startup;
@@ -130,7 +209,7 @@ BOOL WINAPI CreateProcessA(LPCSTR application, LPSTR commandLine, LPSECURITY_ATT
     BOOL ok = TRUE;
     if (s.script.failCreateProcess)
         ok = Fail(s.script.failCreateProcess);
-    else if (DWORD error = s.script.requireProgramFile ? FindProgramOf(s, start.commandLine) : 0)
+    else if (DWORD error = s.script.requireProgramFile ? FindProgramOf(s, start.commandLine, &start.image) : 0)
         ok = Fail(error);
     if (ok) {
         DWORD pid = s.nextPid += 4;
@@ -198,3 +277,38 @@ void WINAPI Sleep(DWORD milliseconds)
 
 DWORD WINAPI GetLastError(void) { return LastError; }
 void WINAPI SetLastError(DWORD code) { LastError = code; }
+
+std::string sim::ProgramImage(const std::string& tag)
+{
+    std::string b(0x400, '\0');
+    auto put = [&](size_t at, uint32_t v, int bytes) {
+        for (int i = 0; i < bytes; i++)
+            b[at + i] = (char)(v >> (8 * i));
+    };
+    b[0] = 'M', b[1] = 'Z';
+    put(0x3C, 0x40, 4);                       // e_lfanew
+    b.replace(0x40, 4, std::string("PE\0\0", 4));
+    put(0x44, 0x14C, 2);                      // i386
+    put(0x46, 1, 2);                          // one section
+    put(0x54, 0xE0, 2);                       // optional header size
+    put(0x56, 0x102, 2);                      // executable, 32-bit
+    put(0x58, 0x10B, 2);                      // PE32
+    put(0x58 + 16, 0x1000, 4);                // entry point
+    put(0x58 + 28, 0x400000, 4);              // image base
+    put(0x58 + 32, 0x1000, 4);                // section alignment
+    put(0x58 + 36, 0x200, 4);                 // file alignment
+    put(0x58 + 40, 4, 2);                     // OS version 4.0
+    put(0x58 + 48, 4, 2);                     // subsystem version 4.0
+    put(0x58 + 56, 0x2000, 4);                // size of image
+    put(0x58 + 60, 0x200, 4);                 // size of headers
+    put(0x58 + 68, 3, 2);                     // console
+    put(0x58 + 92, 16, 4);                    // data directories
+    b.replace(0x138, 5, ".text");
+    put(0x138 + 8, 0x200, 4);                 // virtual size
+    put(0x138 + 12, 0x1000, 4);               // virtual address
+    put(0x138 + 16, 0x200, 4);                // raw size
+    put(0x138 + 20, 0x200, 4);                // raw data
+    put(0x138 + 36, 0x60000020, 4);           // code, executable, readable
+    b[0x200] = (char)0xC3;                    // ret
+    return b + tag;
+}

@@ -111,4 +111,22 @@ bool WaitDispatcherFree(State& s, std::unique_lock<std::mutex>& lock);
 std::unique_lock<std::mutex> Enter(const char* name, const std::string& args);
 BOOL Fail(DWORD error);
 
+// Drives and names, as Windows' file functions take them (files.cpp).
+// A path with a drive letter as a path of this machine (backslashes kept);
+// one on a drive the caller does not see comes back unchanged.
+std::string DrivePath(const std::string& path);
+// The Windows text of a path of this machine, on its drive when one holds it.
+std::string WindowsPath(const std::string& native);
+// 0 when Windows takes `path` as a name, else the error it refuses it with:
+// 123 for characters no name may hold (`pattern`: * and ? allowed in the
+// last name), 3 for a drive the caller does not see.
+DWORD NameError(const char* path, bool pattern);
+// The PATH a process the service manager starts gets (registry.cpp).
+std::string ServicePath(const State& s);
+// %NAME% references replaced by the calling process's variables
+// (`processVariables`) or by the system's alone.
+std::string Expand(const State& s, const std::string& text, bool processVariables);
+// The calling process's own PATH (processes.cpp).
+std::string ProcessPath(const State& s);
+
 }  // namespace simstate

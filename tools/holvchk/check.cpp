@@ -123,17 +123,21 @@ int CheckFolder(const char* name, const char* directory)
     ShowText(shownProgram, sizeof shownProgram, program, strlen(program), false);
     bool starts = fits && Facts.programFound;
     int access = FindingCount(FindingAccess);
-    char accessCount[64] = "";
-    if (access)
-        snprintf(accessCount, sizeof accessCount, "%d access finding%s, ", access, access == 1 ? "" : "s");
+    char errors[32], warnings[32], notes[32], accessCount[48] = "";
+    Counted(errors, sizeof errors, FindingCount(FindingError), "error");
+    Counted(warnings, sizeof warnings, FindingCount(FindingWarning), "warning");
+    Counted(notes, sizeof notes, FindingCount(FindingNote), "note");
+    if (access) {
+        char counted[40];
+        snprintf(accessCount, sizeof accessCount, "%s, ", Counted(counted, sizeof counted, access, "access finding"));
+    }
     if (starts)
-        snprintf(verdict, sizeof verdict, "HOLVCHK: %s in %s: the host would start the worker%s (%s%d warnings, %d "
-                 "notes)", name, Facts.directory, access ? ", but a non-administrator can choose what it runs" : "",
-                 accessCount, FindingCount(FindingWarning), FindingCount(FindingNote));
+        snprintf(verdict, sizeof verdict, "HOLVCHK: %s in %s: the host would start the worker%s (%s%s, %s)", name,
+                 Facts.directory, access ? ", but a non-administrator can choose what it runs" : "", accessCount,
+                 warnings, notes);
     else
-        snprintf(verdict, sizeof verdict, "HOLVCHK: %s in %s: the host would not start the worker, error %lu (%d "
-                 "errors, %s%d warnings)", name, Facts.directory, (unsigned long)Facts.startError,
-                 FindingCount(FindingError), accessCount, FindingCount(FindingWarning));
+        snprintf(verdict, sizeof verdict, "HOLVCHK: %s in %s: the host would not start the worker, error %lu (%s, "
+                 "%s%s)", name, Facts.directory, (unsigned long)Facts.startError, errors, accessCount, warnings);
     ComposeReport(shownIni, shownProgram, commandLine, verdict);
     return !starts ? CheckDoesNotStart : access ? CheckStartsExposed : CheckStarts;
 }

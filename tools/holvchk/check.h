@@ -34,6 +34,8 @@ struct CheckFacts {
     DWORD installedType;
     char binaryPath[BinaryPathSize];
     char hostDirectory[MAX_PATH];  // the folder the installed host moves to
+    char imageDirectory[MAX_PATH]; // the folder its program lies in, searched first by a start
+    bool runsHere;                 // the installed host runs in the checked folder
     char directory[MAX_PATH];      // the checked folder, as the platform spells it
     bool interactive;
     bool programFound;
@@ -61,6 +63,8 @@ void ComposeReport(const char* iniFile, const char* program, const char* command
 // Text for a report line: control bytes as <XX>, and bytes 0x80 to 0xFF too
 // when `escapeHigh`; cut with "..." to fit.
 void ShowText(char* out, size_t size, const char* text, size_t length, bool escapeHigh);
+// "1 warning", "2 warnings": the count and the noun, into `out`.
+const char* Counted(char* out, size_t size, int count, const char* noun);
 // "2026-12-09 10:00:00 UTC", or "missing" for time 0.
 void ShowFileTime(char* out, size_t size, const FILETIME& time);
 

@@ -520,13 +520,30 @@ static bool NearestFolder(const char* path, char* out, size_t size)
     return false;
 }
 
-// One file or folder, once.
+// A path's character as Windows compares it: / for \, letters in either case.
+static char Folded(char c)
+{
+    return c == '/' ? '\\' : (c >= 'A' && c <= 'Z') ? (char)(c - 'A' + 'a') : c;
+}
+
+// Whether two paths name one object.
+static bool SamePath(const char* a, const char* b)
+{
+    for (; Folded(*a) == Folded(*b); a++, b++)
+        if (!*a)
+            return true;
+    return false;
+}
+
+// One file or folder, once; a folder where Windows would start a shorter
+// name in place of the host is told as such even when it was seen in
+// another role (the host's own folder, with an unquoted path at a root).
 static void AuditPath(Role role, const char* path, const char* detail)
 {
     if (!path[0])
         return;
-    for (int i = 0; i < CheckedCount; i++)
-        if (lstrcmpiA(Checked[i], path) == 0)
+    for (int i = 0; i < CheckedCount && role != RoleNewFile; i++)
+        if (SamePath(Checked[i], path))
             return;
     if (CheckedCount < MaxChecked)
         snprintf(Checked[CheckedCount++], MAX_PATH, "%s", path);

@@ -74,32 +74,35 @@ static void AppendToken(char* list, size_t size, const char* token)
 
 static bool StartsWith(const char* text, const char* prefix) { return strncmp(text, prefix, strlen(prefix)) == 0; }
 
-// Tokens the host's reader finds in more text, named in a list.
-static int NameTokens(char* first, char* list, size_t size)
+// Tokens the host's reader finds in more text, named in a list after the
+// `named` already there; returns how many it found.
+static int NameTokens(char* first, char* list, size_t size, int named)
 {
     int count = 0;
     for (char* token = NextIniToken(first); token; token = NextIniToken(NULL)) {
         if (!token[0])
             continue;
-        if (count < NamedTokens)
+        if (named + count < NamedTokens)
             AppendToken(list, size, token);
         count++;
     }
-    if (count > NamedTokens)
-        AppendToken(list, size, "...");
     return count;
 }
 
-// Options that begin inside a word: "the-end" gives "-end".
+static bool HasByteOrderMark() { return FileLength >= 3 && memcmp(FileBytes, "\xEF\xBB\xBF", 3) == 0; }
+
+// Options that begin inside a word: "the-end" gives "-end". A byte-order
+// mark is no word: it has a warning of its own.
 static void CheckWordOptions()
 {
+    size_t start = HasByteOrderMark() ? 3 : 0;
     for (int i = 0; i < IniTokenCount; i++) {
         const char* token = IniTokens[i];
         size_t at = (size_t)(token - IniText);
-        if (!token[0] || at == 0 || (unsigned char)IniText[at - 1] <= ' ')
+        if (!token[0] || at <= start || (unsigned char)IniText[at - 1] <= ' ')
             continue;
         size_t word = at;
-        while (word > 0 && (unsigned char)IniText[word - 1] > ' ')
+        while (word > start && (unsigned char)IniText[word - 1] > ' ')
             word--;
         char before[CheckLineSize];
         ShowText(before, sizeof before, IniText + word, at - word, false);
@@ -125,10 +128,77 @@ static bool HoldsUtf8(const char* text)
     return false;
 }
 
+// An unquoted -e path ends at the first blank: what follows it on the line,
+// up to the next blank, is no option and never read.
+static void CheckCutPath()
+{
+    if (!ProgramPath || !ProgramPath[0])
+        return;
+    // The text as the reader saw it before it cut tokens in place.
+    char text[IniTextSize];
+    size_t take = FileLength < IniTextSize - 1 ? FileLength : IniTextSize - 1;
+    memcpy(text, FileBytes, take);
+    size_t length = FoldLineEnds(text, take);
+    size_t option = (size_t)(ProgramPath - IniText) - 2, end = option + 2 + strlen(ProgramPath);
+    if (text[option + 2] == '"' || end >= length || (text[end] != ' ' && text[end] != '\t'))
+        return;
+    size_t word = end;
+    while (word < length && (text[word] == ' ' || text[word] == '\t'))
+        word++;
+    size_t wordEnd = word;
+    while (wordEnd < length && (unsigned char)text[wordEnd] > ' ')
+        wordEnd++;
+    if (word == wordEnd || text[word] == '-')
+        return;
+    char rest[CheckLineSize];
+    ShowText(rest, sizeof rest, text + word, wordEnd - word, false);
+    Finding(FindingWarning, "the -e path ends at the blank after %s: the host takes %s as the program and never "
+            "reads %s; a path with blanks needs quotes: -e\"%.*s\"", ProgramPath, ProgramPath, rest,
+            (int)(wordEnd - (option + 2)), text + option + 2);
+}
+
+// Names the options in bytes the host never reads, from `from` on: window by
+// window through the host's own reader, each window ending at a blank or
+// line end so that it cuts no unquoted option, or where a quoted one began.
+static int NameUnreadTokens(size_t from, char* list, size_t size)
+{
+    int count = 0;
+    while (from < FileLength) {
+        size_t take = FileLength - from < IniTextSize - 1 ? FileLength - from : IniTextSize - 1;
+        bool last = from + take == FileLength;
+        if (!last) {
+            size_t cut = take;
+            while (cut > 0 && (unsigned char)FileBytes[from + cut - 1] > ' ')
+                cut--;
+            if (cut > 0)
+                take = cut;
+        }
+        memcpy(IniText, FileBytes + from, take);
+        IniTextLength = FoldLineEnds(IniText, take);
+        IniText[IniTextLength] = 0;
+        count += NameTokens(IniText, list, size, count);
+        size_t next = from + take;
+        if (IniDropped && !last && IniDropped > IniText) {
+            // Back to where the quoted option began: the file offset of a
+            // folded position counts the CRs folded before it.
+            size_t folded = (size_t)(IniDropped - IniText), offset = 0;
+            for (size_t f = 0; f < folded; offset++)
+                if (!(FileBytes[from + offset] == '\r' && offset + 1 < take && FileBytes[from + offset + 1] == '\n'))
+                    f++;
+            next = from + offset;
+        }
+        IniDropped = NULL;
+        from = next;
+    }
+    if (count > NamedTokens)
+        AppendToken(list, size, "...");
+    return count;
+}
+
 void CheckOptions()
 {
     char list[CheckLineSize];
-    if (FileLength >= 3 && memcmp(FileBytes, "\xEF\xBB\xBF", 3) == 0)
+    if (HasByteOrderMark())
         Finding(FindingWarning, "%s begins with a UTF-8 byte-order mark: the host reads it in the ANSI code page; "
                 "save it as ANSI", IniPath);
 
@@ -150,6 +220,7 @@ void CheckOptions()
     if (ProgramPath && !ProgramPath[0])
         Finding(FindingWarning, "the -e option names no program (a space after -e ends it): the host starts "
                 "HOLV32IP.EXE");
+    CheckCutPath();
     if (ProgramPath && HoldsUtf8(ProgramPath)) {
         char shown[CheckLineSize];
         ShowText(shown, sizeof shown, ProgramPath, strlen(ProgramPath), true);
@@ -168,7 +239,10 @@ void CheckOptions()
     // The reader stopped at 20 tokens; the same reader names what follows.
     if (IniTokenCount == IniTokenLimit) {
         list[0] = 0;
-        if (NameTokens(NULL, list, sizeof list))
+        int more = NameTokens(NULL, list, sizeof list, 0);
+        if (more > NamedTokens)
+            AppendToken(list, sizeof list, "...");
+        if (more)
             Finding(FindingWarning, "options past the 20th are ignored: %s", list);
     }
 
@@ -180,20 +254,16 @@ void CheckOptions()
         size_t savedLength = IniTextLength, savedCursor = IniCursor;
         char* savedDropped = IniDropped;
         size_t rest = FileLength - (IniTextSize - 1);
-        size_t take = rest < IniTextSize - 1 ? rest : IniTextSize - 1;
-        memcpy(IniText, FileBytes + IniTextSize - 1, take);
-        IniTextLength = FoldLineEnds(IniText, take);
-        IniText[IniTextLength] = 0;
         list[0] = 0;
-        int found = NameTokens(IniText, list, sizeof list);
-        if (rest > take)
+        int found = NameUnreadTokens(IniTextSize - 1, list, sizeof list);
+        if (FileLonger)
             AppendToken(list, sizeof list, "(and further text)");
         if (found)
             Finding(FindingWarning, "%s%lu bytes past byte 255 are never read; options there: %s",
                     FileLonger ? "more than " : "", (unsigned long)rest, list);
         else
-            Finding(FindingNote, "%s%lu bytes past byte 255 are never read (no options among them)",
-                    FileLonger ? "more than " : "", (unsigned long)rest);
+            Finding(FindingNote, "%s%lu bytes past byte 255 are never read (no options among %s)",
+                    FileLonger ? "more than " : "", (unsigned long)rest, FileLonger ? "the first 4096" : "them");
         memcpy(IniText, saved, sizeof saved);
         IniTextLength = savedLength;
         IniCursor = savedCursor;

@@ -1,5 +1,7 @@
 // The worker program: the refresh's decision, whether its copy can succeed,
-// and where the start will find the program once it is done.
+// and where the start will find the program once it is done. The platform's
+// own rules for names, drives, copies and starts are applied here as Windows
+// documents them; the simulation applies the same rules, written apart.
 #include "check.h"
 
 #include "launch/launch.h"
@@ -9,7 +11,13 @@
 #include <stdio.h>
 #include <string.h>
 
-enum { PathVariableSize = 8192, CompareBlockSize = 4096 };
+enum {
+    PathVariableSize = 32768,  // an environment variable's limit
+    CompareBlockSize = 4096,
+    HeaderBlockSize = 65536,   // a program's headers lie in its first bytes
+};
+
+static const char EnvironmentKey[] = "SYSTEM\\CurrentControlSet\\Control\\Session Manager\\Environment";
 
 void ArgumentZero(const char* commandLine, char* out, size_t size)
 {
@@ -56,65 +64,78 @@ static bool IsDirectory(const char* path)
     return attributes != INVALID_FILE_ATTRIBUTES && (attributes & FILE_ATTRIBUTE_DIRECTORY);
 }
 
-// One place of the search; false when the name does not fit a path there.
-static bool LookIn(const char* directory, const char* name, const char* willExist, char* found, size_t size)
+static bool HasPath(const char* name) { return strpbrk(name, "\\/:") != NULL; }
+
+static bool HasDriveLetter(const char* path)
 {
-    char candidate[MAX_PATH];
-    int n = snprintf(candidate, sizeof candidate, "%s%s%s", directory,
-                     directory[0] && directory[strlen(directory) - 1] != '\\' ? "\\" : "", name);
-    if (n < 0 || n >= (int)sizeof candidate)
-        return false;
-    if (!IsFile(candidate) && !(willExist && lstrcmpiA(candidate, willExist) == 0))
-        return false;
-    snprintf(found, size, "%s", candidate);
-    return true;
+    char c = (char)(path[0] | 0x20);
+    return c >= 'a' && c <= 'z' && path[1] == ':';
 }
 
-// Where a start finds `program` (the command line's first token) from the
-// working directory. False with the start's error when nowhere; `willExist`
-// names a file a copy will have made by then.
-static bool FindProgram(const char* program, const char* willExist, char* found, size_t size, DWORD* error)
+// "folder\name", without a second backslash after a root such as "D:\".
+static void JoinPath(char* out, size_t size, const char* folder, const char* name)
 {
-    // A name with a path is taken as it stands, without an added extension.
-    if (strpbrk(program, "\\/:")) {
-        if (IsFile(program) || (willExist && lstrcmpiA(program, willExist) == 0)) {
-            snprintf(found, size, "%s", program);
-            return true;
-        }
-        // A missing folder on the way is no different: the search finds nothing.
-        *error = IsDirectory(program) ? ERROR_ACCESS_DENIED : ERROR_FILE_NOT_FOUND;
-        return false;
+    size_t n = strlen(folder);
+    bool separated = n == 0 || folder[n - 1] == '\\' || folder[n - 1] == '/';
+    snprintf(out, size, "%s%s%s", folder, separated ? "" : "\\", name);
+}
+
+// ---- the platform's rules ----------------------------------------------------
+
+// The type of the drive a path names by its letter; DRIVE_UNKNOWN when it
+// names none.
+static UINT DriveTypeOf(const char* path)
+{
+    if (!HasDriveLetter(path))
+        return DRIVE_UNKNOWN;
+    char root[4] = {path[0], ':', '\\', 0};
+    return GetDriveTypeA(root);
+}
+
+// 0 when the host can use `path` as a name, else the error a file function
+// or a start fails with. Windows checks the whole name before it looks
+// anything up: control characters, " * < > ? | and a ':' past the drive
+// letter are refused with 123 (a search takes * and ? in its last name). A
+// drive letter that names no drive fails with 3, and so, for the service, a
+// drive mapped in a user's logon session: LocalSystem does not see it.
+static DWORD NameError(const char* path, bool pattern)
+{
+    size_t last = 0;
+    for (size_t i = 0; path[i]; i++)
+        if (path[i] == '\\' || path[i] == '/')
+            last = i + 1;
+    for (size_t i = 0; path[i]; i++) {
+        unsigned char c = (unsigned char)path[i];
+        bool wildcard = c == '*' || c == '?';
+        if (c < 0x20 || strchr("\"<>|", c) || (wildcard && !(pattern && i >= last)) ||
+            (c == ':' && !(i == 1 && HasDriveLetter(path))))
+            return ERROR_INVALID_NAME;
     }
-    // A bare name gets .exe unless it has an extension, and is looked for in
-    // the application's folder (the host's, also its working directory), the
-    // system folders, the Windows folder, then along PATH.
-    char name[MAX_PATH];
-    snprintf(name, sizeof name, "%s%s", program, strchr(program, '.') ? "" : ".exe");
-    char places[4][MAX_PATH] = {{0}};
-    GetCurrentDirectoryA(MAX_PATH, places[0]);
-    GetSystemDirectoryA(places[1], MAX_PATH);
-    UINT windows = GetWindowsDirectoryA(places[3], MAX_PATH);
-    if (windows && windows < MAX_PATH)
-        snprintf(places[2], MAX_PATH, "%s\\System", places[3]);
-    for (int i = 0; i < 4; i++)
-        if (places[i][0] && LookIn(places[i], name, willExist, found, size))
-            return true;
-    static char path[PathVariableSize];
-    DWORD length = GetEnvironmentVariableA("PATH", path, sizeof path);
-    if (length && length < sizeof path) {
-        for (char* dir = path; *dir;) {
-            char* end = dir + strcspn(dir, ";");
-            char saved = *end;
-            *end = 0;
-            bool hit = dir[0] && LookIn(dir, name, willExist, found, size);
-            *end = saved;
-            if (hit)
-                return true;
-            dir = saved ? end + 1 : end;
-        }
-    }
-    *error = ERROR_FILE_NOT_FOUND;
-    return false;
+    UINT drive = DriveTypeOf(path);
+    return drive == DRIVE_NO_ROOT_DIR || drive == DRIVE_REMOTE ? ERROR_PATH_NOT_FOUND : 0;
+}
+
+// Why NameError refused a name, for a finding.
+static const char* NameRefusal(DWORD error)
+{
+    return error == ERROR_INVALID_NAME ? "no file name may hold control characters, \" * < > ? |, or a ':' past the "
+                                         "drive letter"
+                                       : "the service sees no such drive";
+}
+
+// The module name a start looks for: .exe is added when the last name has
+// no extension, whether or not a path comes before it (Windows' start of an
+// unquoted C:\Program Files\... tries C:\Program.exe); a name ending in '.'
+// has one. Returns whether .exe was added.
+static bool ModuleName(const char* program, char* out, size_t size)
+{
+    const char* last = program;
+    for (const char* p = program; *p; p++)
+        if (*p == '\\' || *p == '/' || (p == program + 1 && *p == ':'))
+            last = p + 1;
+    bool add = strchr(last, '.') == NULL;
+    snprintf(out, size, "%s%s", program, add ? ".exe" : "");
+    return add;
 }
 
 // A file opened for reading only, shared with every other opener.
@@ -123,17 +144,167 @@ static HANDLE OpenToRead(const char* path)
     return CreateFileA(path, GENERIC_READ, FILE_SHARE_READ | FILE_SHARE_WRITE, NULL, OPEN_EXISTING, 0, NULL);
 }
 
-// Whether a file begins as every Windows program does, with "MZ".
-static bool LooksLikeProgram(const char* path)
+enum ImageFault { ImageLoads, ImageNotMZ, ImageNoPE, ImageCutShort };
+
+static unsigned long Little(const unsigned char* at, int bytes)
 {
+    unsigned long v = 0;
+    for (int i = bytes - 1; i >= 0; i--)
+        v = (v << 8) | at[i];
+    return v;
+}
+
+// Whether Windows loads a file as a program: a start maps it as an image,
+// which fails with 193 unless the file begins with "MZ", its e_lfanew field
+// (offset 0x3C) points at "PE\0\0", the optional header's magic is 0x10B or
+// 0x20B, and the file holds as many bytes as its headers (SizeOfHeaders)
+// and every section's raw data need. `needed` and `length` tell a cut file.
+static ImageFault CheckImage(const char* path, unsigned long* needed, unsigned long* length)
+{
+    static unsigned char b[HeaderBlockSize];
+    WIN32_FIND_DATAA data;
+    HANDLE search = FindFirstFileA(path, &data);
+    if (search == INVALID_HANDLE_VALUE)
+        return ImageNotMZ;
+    FindClose(search);
+    *length = data.nFileSizeHigh ? 0xFFFFFFFFul : (unsigned long)data.nFileSizeLow;
     HANDLE file = OpenToRead(path);
-    if (file == INVALID_HANDLE_VALUE)
+    DWORD read = 0, n = 0;
+    while (file != INVALID_HANDLE_VALUE && read < sizeof b && ReadFile(file, b + read, sizeof b - read, &n, NULL) && n)
+        read += n;
+    if (file != INVALID_HANDLE_VALUE)
+        CloseHandle(file);
+    if (read < 2 || b[0] != 'M' || b[1] != 'Z')
+        return ImageNotMZ;
+    if (read < 64)
+        return ImageNoPE;
+    // Offsets are checked against what was read; a field past it lies past
+    // the file's first 64 KiB, which no header reaches.
+    unsigned long long pe = Little(b + 0x3C, 4), end = *length;
+    if (pe + 24 > end || pe + 24 > read || memcmp(b + pe, "PE\0\0", 4) != 0)
+        return ImageNoPE;
+    unsigned long long sections = Little(b + pe + 6, 2), optionalSize = Little(b + pe + 20, 2), optional = pe + 24;
+    if (optionalSize < 64)
+        return ImageNoPE;
+    if (optional + optionalSize > end) {
+        *needed = (unsigned long)(optional + optionalSize);
+        return ImageCutShort;
+    }
+    if (optional + optionalSize > read)
+        return ImageLoads;
+    unsigned long magic = Little(b + optional, 2);
+    if (magic != 0x10B && magic != 0x20B)
+        return ImageNoPE;
+    unsigned long long need = Little(b + optional + 60, 4), table = optional + optionalSize;
+    if (table + 40 * sections > need)
+        need = table + 40 * sections;
+    for (unsigned long long i = 0; i < sections && table + 40 * (i + 1) <= read; i++) {
+        unsigned long long raw = Little(b + table + 40 * i + 16, 4), pointer = Little(b + table + 40 * i + 20, 4);
+        if (raw && pointer + raw > need)
+            need = pointer + raw;
+    }
+    if (need <= end)
+        return ImageLoads;
+    *needed = need > 0xFFFFFFFFull ? 0xFFFFFFFFul : (unsigned long)need;
+    return ImageCutShort;
+}
+
+// The system PATH as a service gets it: the service manager builds a
+// service's environment from the system's variables, never from the user
+// who runs this check. Empty when there is none.
+static const char* SystemPath()
+{
+    static char path[PathVariableSize], raw[PathVariableSize];
+    path[0] = 0;
+    HKEY key;
+    if (RegOpenKeyExA(HKEY_LOCAL_MACHINE, EnvironmentKey, 0, KEY_QUERY_VALUE, &key) != ERROR_SUCCESS)
+        return path;
+    DWORD type = 0, size = sizeof raw - 1;
+    LONG result = RegQueryValueExA(key, "Path", NULL, &type, (LPBYTE)raw, &size);
+    RegCloseKey(key);
+    if (result != ERROR_SUCCESS || (type != REG_SZ && type != REG_EXPAND_SZ))
+        return path;
+    raw[size < sizeof raw ? size : sizeof raw - 1] = 0;
+    if (type == REG_SZ)
+        snprintf(path, sizeof path, "%s", raw);
+    else if (ExpandEnvironmentStringsA(raw, path, sizeof path) > sizeof path)
+        path[0] = 0;
+    return path;
+}
+
+// One place of the search; false when the name does not fit a path there
+// or the service does not see the place.
+static bool LookIn(const char* directory, const char* name, const char* willExist, char* found, size_t size)
+{
+    char candidate[MAX_PATH + 1];
+    JoinPath(candidate, sizeof candidate, directory, name);
+    if (strlen(candidate) >= MAX_PATH || NameError(candidate, false))
         return false;
-    char magic[2] = {0, 0};
-    DWORD read = 0;
-    bool ok = ReadFile(file, magic, sizeof magic, &read, NULL) && read == 2;
-    CloseHandle(file);
-    return ok && magic[0] == 'M' && magic[1] == 'Z';
+    if (!IsFile(candidate) && !(willExist && lstrcmpiA(candidate, willExist) == 0))
+        return false;
+    snprintf(found, size, "%s", candidate);
+    return true;
+}
+
+// Where a start finds `program` (the command line's first token) from the
+// working directory: 0 and the file, or the start's error with why.
+// `willExist` names a file a copy will have made by then. A bare name is
+// looked for in the folder the host's program lies in, the working
+// directory, the system folder, the 16-bit system folder, the Windows folder,
+// then along the system PATH; only files count. `alongPath` tells a find
+// there.
+static DWORD FindProgram(const char* program, const char* willExist, char* found, size_t size, const char** why,
+                         bool* alongPath)
+{
+    *alongPath = false;
+    if (DWORD error = NameError(program, false)) {
+        *why = NameRefusal(error);
+        return error;
+    }
+    char name[MAX_PATH + 8];
+    ModuleName(program, name, sizeof name);
+    if (HasPath(program)) {
+        char folder[MAX_PATH];
+        ExecutableDirectory(name, folder, sizeof folder);
+        if (folder[0] && !IsDirectory(folder)) {
+            *why = "its folder does not exist";
+            return ERROR_PATH_NOT_FOUND;
+        }
+        if (IsDirectory(name)) {
+            *why = "it is a folder";
+            return ERROR_ACCESS_DENIED;
+        }
+        *why = "no such file";
+        if (!IsFile(name) && !(willExist && lstrcmpiA(name, willExist) == 0))
+            return ERROR_FILE_NOT_FOUND;
+        snprintf(found, size, "%s", name);
+        return 0;
+    }
+    char places[5][MAX_PATH] = {{0}};
+    snprintf(places[0], MAX_PATH, "%s", Facts.runsHere && Facts.imageDirectory[0] ? Facts.imageDirectory
+                                                                                  : Facts.directory);
+    snprintf(places[1], MAX_PATH, "%s", Facts.directory);
+    GetSystemDirectoryA(places[2], MAX_PATH);
+    UINT windows = GetWindowsDirectoryA(places[4], MAX_PATH);
+    if (windows && windows < MAX_PATH)
+        JoinPath(places[3], MAX_PATH, places[4], "System");
+    for (int i = 0; i < 5; i++)
+        if (places[i][0] && LookIn(places[i], name, willExist, found, size))
+            return 0;
+    static char path[PathVariableSize];
+    snprintf(path, sizeof path, "%s", SystemPath());
+    for (char* dir = path; *dir;) {
+        char* end = dir + strcspn(dir, ";");
+        char saved = *end;
+        *end = 0;
+        *alongPath = dir[0] && LookIn(dir, name, willExist, found, size);
+        *end = saved;
+        if (*alongPath)
+            return 0;
+        dir = saved ? end + 1 : end;
+    }
+    *why = "no such file";
+    return ERROR_FILE_NOT_FOUND;
 }
 
 // Whether two files hold the same bytes.
@@ -157,13 +328,58 @@ static bool SameBytes(const char* first, const char* second)
     return same;
 }
 
+// What CopyFile("HOLV32IP.EXE", target) will fail with, and why; 0 when it
+// succeeds. It opens the source before it makes the target, so a source
+// that is a folder fails first (5); then the target's name; then its folder
+// (3); a folder or a read-only file in the target's place is not
+// overwritten (5).
+static DWORD CopyError(const char* target, const char** why)
+{
+    if (IsDirectory("HOLV32IP.EXE")) {
+        *why = "HOLV32IP.EXE in the folder is a folder, which cannot be copied";
+        return ERROR_ACCESS_DENIED;
+    }
+    if (DWORD error = NameError(target, false)) {
+        *why = NameRefusal(error);
+        return error;
+    }
+    char folder[MAX_PATH];
+    ExecutableDirectory(target, folder, sizeof folder);
+    if (folder[0] && !IsDirectory(folder)) {
+        *why = "its folder does not exist, and the -e folder must";
+        return ERROR_PATH_NOT_FOUND;
+    }
+    DWORD attributes = GetFileAttributesA(target);
+    if (attributes != INVALID_FILE_ATTRIBUTES && (attributes & FILE_ATTRIBUTE_DIRECTORY)) {
+        *why = "it is a folder";
+        return ERROR_ACCESS_DENIED;
+    }
+    if (attributes != INVALID_FILE_ATTRIBUTES && (attributes & FILE_ATTRIBUTE_READONLY)) {
+        *why = "it is read-only, and a copy does not overwrite a read-only file";
+        return ERROR_ACCESS_DENIED;
+    }
+    return 0;
+}
+
 // The refresh as the host will decide it; returns whether the copy will
 // succeed, so that the target exists as a file afterwards.
-static bool CheckRefresh(const RefreshPlan& plan)
+static bool CheckRefresh(RefreshPlan& plan)
 {
     if (!plan.targetNamed) {
-        Finding(FindingNote, "no -e option: nothing is copied, the host starts HOLV32IP.EXE");
+        // An empty -e has its own warning.
+        if (!ProgramPath)
+            Finding(FindingNote, "no -e option: nothing is copied, the host starts HOLV32IP.EXE");
         return false;
+    }
+    // A drive mapped for the user who checks: the service sees no such
+    // drive, so its search finds no target, created at time 0.
+    if (DriveTypeOf(ProgramPath) == DRIVE_REMOTE) {
+        Finding(FindingWarning, "%c: is a network drive mapped in your logon session: the service runs as "
+                "LocalSystem and does not see it, so the host's copy and start fail with error 3; name the share "
+                "as \\\\server\\share\\... (its computer account must be allowed in)", ProgramPath[0]);
+        plan.targetFound = false;
+        plan.targetCreated.dwLowDateTime = plan.targetCreated.dwHighDateTime = 0;
+        plan.copy = plan.localFound;
     }
     if (!plan.localFound) {
         Finding(FindingWarning, "-e names %s, but there is no HOLV32IP.EXE in the folder: the host ignores the -e "
@@ -173,36 +389,49 @@ static bool CheckRefresh(const RefreshPlan& plan)
     char local[64], target[64];
     ShowFileTime(local, sizeof local, plan.localCreated);
     ShowFileTime(target, sizeof target, plan.targetCreated);
-    if (!plan.copy) {
+    // A program of the administrator's own at the -e place is lost to the
+    // next newer HOLV32IP.EXE, whether or not today's times copy it.
+    bool own = plan.targetFound && IsFile(ProgramPath) && !SameBytes("HOLV32IP.EXE", ProgramPath);
+    const char* error = NULL;
+    DWORD copyError = plan.copy ? CopyError(ProgramPath, &error) : 0;
+    if (!plan.copy)
         Finding(FindingNote, "refresh: no copy; %s (created %s) is not older than HOLV32IP.EXE (created %s)",
                 ProgramPath, target, local);
-        return false;
-    }
-    if (plan.targetFound)
+    else if (plan.targetFound)
         Finding(FindingNote, "refresh: before the start the host copies HOLV32IP.EXE (created %s) over %s (created %s)",
                 local, ProgramPath, target);
     else
         Finding(FindingNote, "refresh: before the start the host copies HOLV32IP.EXE (created %s) to %s, which does "
                 "not exist yet", local, ProgramPath);
-    char folder[MAX_PATH];
-    ExecutableDirectory(ProgramPath, folder, sizeof folder);
-    if (folder[0] && !IsDirectory(folder)) {
-        Finding(FindingError, "the copy to %s will fail: its folder %s does not exist (error 3); the -e folder must "
-                "exist", ProgramPath, folder);
+    if (copyError)
+        // A failed copy leaves an old target to start; without one the
+        // start's own finding follows.
+        Finding(plan.targetFound ? FindingWarning : FindingError, "the copy to %s will fail: %s (error %lu)",
+                ProgramPath, error, (unsigned long)copyError);
+    if (own && plan.copy && !copyError)
+        Finding(FindingWarning, "the start overwrites %s, whose bytes differ from HOLV32IP.EXE: -e names the place "
+                "HOLV32IP.EXE is copied to, not a program of your own", ProgramPath);
+    else if (own)
+        Finding(FindingWarning, "%s is not HOLV32IP.EXE (its bytes differ) and is kept for now, but the next "
+                "HOLV32IP.EXE created later (a delivery, or a touch) is copied over it: -e names the place "
+                "HOLV32IP.EXE is copied to, not a program of your own", ProgramPath);
+    if (!plan.copy || copyError)
         return false;
-    }
-    if (IsDirectory(ProgramPath)) {
-        Finding(FindingError, "the copy to %s will fail: it is a folder (error 5)", ProgramPath);
-        return false;
-    }
-    if (plan.targetFound) {
-        if (!SameBytes("HOLV32IP.EXE", ProgramPath))
-            Finding(FindingWarning, "the start overwrites %s, whose bytes differ from HOLV32IP.EXE: -e names the "
-                    "place HOLV32IP.EXE is copied to, not a program of your own", ProgramPath);
+    if (plan.targetFound)
         Finding(FindingNote, "on NTFS an overwritten file keeps its creation time, so this copy repeats at every "
                 "start");
-    }
     return true;
+}
+
+// Why a file is no program, for a finding.
+static void ExplainFault(char* out, size_t size, ImageFault fault, unsigned long needed, unsigned long length)
+{
+    if (fault == ImageNotMZ)
+        snprintf(out, size, "it does not begin with MZ");
+    else if (fault == ImageNoPE)
+        snprintf(out, size, "it begins with MZ but has no valid PE header");
+    else
+        snprintf(out, size, "it is cut short: its headers and sections need %lu bytes, it has %lu", needed, length);
 }
 
 const char* CheckProgram()
@@ -214,38 +443,58 @@ const char* CheckProgram()
     // After a copy the target exists, whatever it is now.
     char willExist[MAX_PATH] = {0};
     if (copied) {
-        if (strpbrk(plan.program, "\\/:"))
+        if (HasPath(plan.program))
             snprintf(willExist, sizeof willExist, "%s", plan.program);
         else
-            snprintf(willExist, sizeof willExist, "%s\\%s", Facts.directory, plan.program);
+            JoinPath(willExist, sizeof willExist, Facts.directory, plan.program);
     }
-    char found[MAX_PATH];
-    DWORD error = 0;
-    Facts.programFound = FindProgram(plan.program, willExist[0] ? willExist : NULL, found, sizeof found, &error);
+    // The start takes the program from the command line as the host builds
+    // it: a quoted path up to its next quote.
+    char line[CommandLineSize], first[MAX_PATH + 1];
+    if (BuildCommandLine(line, plan.program, IniPath, Facts.interactive) < CommandLineSize)
+        ArgumentZero(line, first, sizeof first);
+    else
+        snprintf(first, sizeof first, "%s", plan.program);
+
+    char found[MAX_PATH + 8], module[MAX_PATH + 8];
+    const char* why = "";
+    bool alongPath = false;
+    bool added = ModuleName(first, module, sizeof module);
+    DWORD error = FindProgram(first, willExist[0] ? willExist : NULL, found, sizeof found, &why, &alongPath);
+    if (added && plan.localFound && plan.targetNamed && strcmp(first, plan.program) == 0)
+        Finding(FindingWarning, "-e names %s, but the start runs %s: Windows adds .exe to a last name without an "
+                "extension, with a path or without one; name the -e program with its .exe", first, module);
     // What is found then is the copy of HOLV32IP.EXE, or the file as it is now.
-    bool copy = willExist[0] && lstrcmpiA(found, willExist) == 0;
-    if (Facts.programFound && !LooksLikeProgram(copy ? "HOLV32IP.EXE" : found)) {
-        Facts.programFound = false;
-        Facts.startError = ERROR_BAD_EXE_FORMAT;
-        Finding(FindingError, "%s%s is not a program (it does not begin with MZ): the start fails with error 193",
-                found, copy ? ", a copy of HOLV32IP.EXE," : "");
-    } else if (Facts.programFound) {
+    bool copy = !error && willExist[0] && lstrcmpiA(found, willExist) == 0;
+    unsigned long needed = 0, length = 0;
+    ImageFault fault = error ? ImageLoads : CheckImage(copy ? "HOLV32IP.EXE" : found, &needed, &length);
+    Facts.programFound = !error && fault == ImageLoads;
+    Facts.startError = error ? error : fault != ImageLoads ? ERROR_BAD_EXE_FORMAT : 0;
+    if (fault != ImageLoads) {
+        char reason[CheckLineSize];
+        ExplainFault(reason, sizeof reason, fault, needed, length);
+        Finding(FindingError, "%s%s is not a program Windows loads (%s): the start fails with error 193", found,
+                copy ? ", a copy of HOLV32IP.EXE," : "", reason);
+    } else if (!error) {
         snprintf(Facts.programFile, sizeof Facts.programFile, "%s", found);
-        Finding(FindingNote, "the start finds the program as %s", found);
-    } else {
-        Facts.startError = error;
-        bool bare = !strpbrk(plan.program, "\\/:");
-        size_t reach = strlen(Facts.directory) + 1 + strlen(plan.program) + (strchr(plan.program, '.') ? 0 : 4);
-        if (bare && reach >= MAX_PATH)
-            Finding(FindingError, "the folder's path is %u characters: %s\\%s would be %u, over the 259 a start can "
-                    "reach, so the start fails with error %lu", (unsigned)strlen(Facts.directory),
-                    Facts.directory, plan.program, (unsigned)reach, (unsigned long)error);
+        Finding(FindingNote, "the start finds the program as %s%s", found,
+                alongPath ? " (along the system PATH, the one a service gets)" : "");
+    } else if (error == ERROR_ACCESS_DENIED) {
+        Finding(FindingError, "%s is a folder: the start fails with error 5", module);
+    } else if (error == ERROR_FILE_NOT_FOUND && !HasPath(first)) {
+        char whole[MAX_PATH + 8];
+        JoinPath(whole, sizeof whole, Facts.directory, module);
+        if (strlen(whole) >= MAX_PATH)
+            Finding(FindingError, "the folder's path is %u characters: %s would be %u, over the 259 a start can "
+                    "reach, so the start fails with error 2", (unsigned)strlen(Facts.directory), whole,
+                    (unsigned)strlen(whole));
         else
-            Finding(FindingError, "the start will not find %s%s: it fails with error %lu", plan.program,
-                    bare ? (strchr(plan.program, '.') ? " (looked for in the folder, the system folders and PATH)"
-                                                      : ".exe (a name without an extension gets .exe)")
-                         : "",
-                    (unsigned long)error);
+            Finding(FindingError, "the start will not find %s%s (looked for in the folder, the system folders and "
+                    "the system PATH, which a service gets): it fails with error 2", module,
+                    strchr(first, '.') ? "" : " (a name without an extension gets .exe)");
+    } else {
+        Finding(FindingError, "the start will not find %s: %s; it fails with error %lu", module, why,
+                (unsigned long)error);
     }
     return plan.program;
 }

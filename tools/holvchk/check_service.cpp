@@ -52,12 +52,15 @@ static bool QueryInstalled(const char* name)
     return ok != FALSE;
 }
 
-// The folder of the program a binary path names, which its host moves to.
+// The folder a host started from this binary path moves to: the folder of
+// its argument 0, which the C runtime takes from the command line the
+// service manager passes, the binary path itself. Unquoted, that ends at the
+// first blank, even where Windows found the program further on.
 static void HostDirectoryOf(const char* binaryPath, char* out, size_t size)
 {
-    char image[BinaryPathSize];
-    ImageOf(binaryPath, image, sizeof image);
-    ExecutableDirectory(image, out, size);
+    char first[BinaryPathSize];
+    ArgumentZero(binaryPath, first, sizeof first);
+    ExecutableDirectory(first, out, size);
 }
 
 void ReadInstallation(const char* name)
@@ -68,6 +71,9 @@ void ReadInstallation(const char* name)
     Facts.installedType = Config->dwServiceType;
     snprintf(Facts.binaryPath, sizeof Facts.binaryPath, "%s", Config->lpBinaryPathName ? Config->lpBinaryPathName : "");
     HostDirectoryOf(Facts.binaryPath, Facts.hostDirectory, sizeof Facts.hostDirectory);
+    char image[BinaryPathSize];
+    ImageOf(Facts.binaryPath, image, sizeof image);
+    ExecutableDirectory(image, Facts.imageDirectory, sizeof Facts.imageDirectory);
     Facts.interactive = (Facts.installedType & SERVICE_INTERACTIVE_PROCESS) != 0;
 }
 
@@ -89,17 +95,24 @@ void CheckInstallation()
             (unsigned long)Facts.installedType,
             Facts.interactive ? "interactive: the worker gets no -c" : "not interactive: the worker gets -c");
     const char* path = Facts.binaryPath;
-    if (path[0] != '"' && strpbrk(path, " \t")) {
+    char image[BinaryPathSize];
+    ImageOf(path, image, sizeof image);
+    if (path[0] != '"' && strpbrk(image, " \t")) {
         char first[BinaryPathSize];
         ArgumentZero(path, first, sizeof first);
-        Finding(FindingWarning, "the binary path holds a space and no quotes: Windows may start %s.exe in its "
-                "place, and the host's argument 0 ends at the space (%s); quote the path", first, first);
+        Finding(FindingError, "the binary path holds a space and no quotes: Windows starts %s.exe in its place if "
+                "there is one, and the host's argument 0 ends at the space (%s), so it works in %s: it reads its "
+                "INI file and writes HOLV32.LOG there, and its shutdown event is that folder's; quote the path: sc "
+                "config %s binPath= \"\\\"%s\\\"%s\"", first, first, Facts.hostDirectory, Facts.name, image,
+                path + strlen(image));
     }
     char host[MAX_PATH];
     if (!Facts.hostDirectory[0] || !SpelledAs(Facts.hostDirectory, host, sizeof host))
         Finding(FindingNote, "the installed host's folder %s cannot be entered", Facts.hostDirectory);
     else if (lstrcmpiA(host, Facts.directory) != 0)
         Finding(FindingNote, "the installed service runs from %s, not from the folder checked here", host);
+    else
+        Facts.runsHere = true;
 }
 
 void CheckShutdownEvent(const char* name)

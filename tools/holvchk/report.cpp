@@ -33,6 +33,11 @@ void Finding(FindingKind kind, const char* format, ...)
     va_end(args);
     if (n < 0)
         line[0] = 0;
+    // A control byte from a file or a name (a line end inside quotes) must
+    // not break the report's lines.
+    char shown[CheckLineSize];
+    ShowText(shown, sizeof shown, line, strlen(line), false);
+    snprintf(line, sizeof line, "%s", shown);
     Counts[kind]++;
     if (kind == FindingError && !FirstErrorText[0])
         snprintf(FirstErrorText, sizeof FirstErrorText, "%s", line);
@@ -48,8 +53,17 @@ const char* FirstError() { return FirstErrorText; }
 
 void ComposeReport(const char* iniFile, const char* program, const char* commandLine, const char* verdict)
 {
+    char shownLine[CheckLineSize], shownVerdict[CheckLineSize * 2];
+    ShowText(shownLine, sizeof shownLine, commandLine, strlen(commandLine), false);
+    ShowText(shownVerdict, sizeof shownVerdict, verdict, strlen(verdict), false);
     snprintf(CheckOutput, sizeof CheckOutput, "INI file: %s\nProgram: %s\nCommand line: %s\n%s%s\n", iniFile, program,
-             commandLine, Findings, verdict);
+             shownLine, Findings, shownVerdict);
+}
+
+const char* Counted(char* out, size_t size, int count, const char* noun)
+{
+    snprintf(out, size, "%d %s%s", count, noun, count == 1 ? "" : "s");
+    return out;
 }
 
 void ShowText(char* out, size_t size, const char* text, size_t length, bool escapeHigh)
