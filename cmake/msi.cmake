@@ -17,7 +17,9 @@ endif()
 set(HOLV_MSI ${PROJECT_BINARY_DIR}/holvsvc-${PROJECT_VERSION}-${HOLV_MSI_ARCH}.msi)
 
 # HOLVMSI.DLL, the package's custom actions; it travels inside the package.
-add_library(holvmsi SHARED packaging/msi/holvmsi.cpp packaging/msi/folder_lock.cpp packaging/msi/holvmsi.def)
+add_library(holvmsi SHARED packaging/msi/holvmsi.cpp packaging/msi/folder_lock.cpp packaging/msi/service_settings.cpp
+    packaging/msi/holvmsi.def)
+target_include_directories(holvmsi PRIVATE ${PROJECT_SOURCE_DIR})
 set_target_properties(holvmsi PROPERTIES OUTPUT_NAME HOLVMSI PREFIX "" SUFFIX .DLL
     LIBRARY_OUTPUT_DIRECTORY ${PROJECT_BINARY_DIR}/msi RUNTIME_OUTPUT_DIRECTORY ${PROJECT_BINARY_DIR}/msi)
 target_compile_definitions(holvmsi PRIVATE _WIN32_WINNT=0x0600 WINVER=0x0600)
