@@ -1,8 +1,9 @@
 // The package's service logic on the simulated service manager: one table of
 // settings an administrator gives the installed service. Each goes through a
-// repair, an upgrade with the same properties, an upgrade that makes the
-// service interactive and sets recovery, that upgrade's rollback, and an
-// uninstall; every field the service manager stores is compared each time.
+// repair, an upgrade, an upgrade whose older version's removal deleted the
+// service, an upgrade that makes the service interactive and sets recovery,
+// that upgrade's rollback, and an uninstall; every field the service manager
+// stores is compared each time, and the package's reader against them.
 #include "packaging/msi/service_settings.h"
 #include "support/sim_control.h"
 
@@ -94,7 +95,11 @@ Fields FieldsRead(const ServiceSettings& s)
 }
 
 const char* const Name = "QuenraService";
-const char* const Installed = "QuenraService|0|auto||C:\\Program Files\\Holv\\";
+// HolvConfigureService's data without the settings read before: the first
+// installation's, and a later one's that makes the service interactive and
+// sets recovery.
+const std::string Installed = "QuenraService|0|auto||C:\\Program Files\\Holv\\|";
+const std::string Interactive = "QuenraService|1|demand|60000|C:\\Program Files\\Holv|";
 const std::string InstalledPath = "\"C:\\Program Files\\Holv\\HOLVSVC.EXE\"";
 
 sim::InstalledService* Stored()
@@ -119,19 +124,11 @@ const DWORD Same = SERVICE_NO_CHANGE;
 struct Row {
     const char* what;
     Change change;
-    bool localSystem;  // the account allows an interactive service
+    bool interactiveAllowed;  // the account is LocalSystem
+    bool passwordNeeded;      // the account logs on with a password
 };
 
-// Applies a package step and expects it to succeed.
-void Apply(const char* data)
-{
-    PackageService service;
-    ASSERT_TRUE(ParsePackageService(data, &service)) << data;
-    ServiceOutcome outcome = ApplyPackageService(service);
-    ASSERT_EQ(outcome.failedStep, nullptr) << data << ": error " << outcome.error;
-}
-
-// What the installation captures before it changes anything, as HolvInspect does.
+// What the installation reads before it changes anything, as HolvInspect does.
 std::string Before()
 {
     auto settings = std::make_unique<ServiceSettings>();
@@ -141,43 +138,65 @@ std::string Before()
     if (service)
         CloseServiceHandle(service);
     CloseServiceHandle(manager);
-    char text[ServiceQuerySize + 512];
-    EXPECT_TRUE(FormatServiceBefore(Name, read ? settings.get() : nullptr, text, sizeof text));
+    static char text[SettingsTextSize];
+    EXPECT_TRUE(FormatServiceSettings(Name, read ? settings.get() : nullptr, text, sizeof text));
     return text;
+}
+
+// One run of HolvConfigureService on its data.
+ServiceOutcome Configure(const std::string& data)
+{
+    PackageService service;
+    const char* text = nullptr;
+    auto before = std::make_unique<ServiceSettings>();
+    char name[ServiceNameSize];
+    bool installed = false;
+    if (!ParsePackageService(data.c_str(), &service, &text))
+        return {"ParsePackageService", 0, false, false, false, nullptr};
+    bool read = *text && ParseServiceSettings(text, name, &installed, before.get());
+    EXPECT_TRUE(!*text || read) << text;
+    return ApplyPackageService(service, read && installed ? before.get() : nullptr);
+}
+
+void Apply(const std::string& data)
+{
+    ServiceOutcome outcome = Configure(data);
+    ASSERT_EQ(outcome.failedStep, nullptr) << data << ": error " << outcome.error;
 }
 
 TEST(PackageService, EverySettingSurvivesRepairUpgradeAndRollback)
 {
     static const char* const Privileges = "SeChangeNotifyPrivilege\0SeImpersonatePrivilege\0";
-    SC_ACTION actions[] = {{SC_ACTION_RESTART, 5000}, {SC_ACTION_RUN_COMMAND, 1000}, {SC_ACTION_NONE, 0}};
+    static SC_ACTION actions[] = {{SC_ACTION_RESTART, 5000}, {SC_ACTION_RUN_COMMAND, 1000}, {SC_ACTION_NONE, 0}};
     const std::vector<Row> rows = {
-        {"nothing changed", [](SC_HANDLE) { return TRUE; }, true},
+        {"nothing changed", [](SC_HANDLE) { return TRUE; }, true, false},
         {"description",
          [](SC_HANDLE s) {
-             SERVICE_DESCRIPTIONA d = {(LPSTR) "Runs the Quenra worker for the plant floor"};
+             SERVICE_DESCRIPTIONA d = {(LPSTR) "Runs the Quenra worker | for the plant floor"};
              return Config2(s, SERVICE_CONFIG_DESCRIPTION, &d);
          },
-         true},
+         true, false},
         {"account without a password",
          [](SC_HANDLE s) { return Config(s, Same, Same, Same, 0, 0, 0, "NT AUTHORITY\\LocalService", "", 0); },
-         false},
+         false, false},
         {"account with a password",
-         [](SC_HANDLE s) { return Config(s, Same, Same, Same, 0, 0, 0, "PLANT\\svc-quenra", "S3cret!", 0); }, false},
+         [](SC_HANDLE s) { return Config(s, Same, Same, Same, 0, 0, 0, "PLANT\\svc-quenra", "S3cret!", 0); }, false,
+         true},
         {"error control, group, dependencies, display name",
          [](SC_HANDLE s) {
              return Config(s, Same, Same, SERVICE_ERROR_SEVERE, 0, "HolvGroup", "Tcpip\0+NetworkProvider\0\0", 0, 0,
                            "Quenra worker host");
          },
-         true},
+         true, false},
         {"recovery set by hand",
-         [&](SC_HANDLE s) {
+         [](SC_HANDLE s) {
              SERVICE_FAILURE_ACTIONSA f = {3600, (LPSTR) "Quenra restarts the computer", (LPSTR) "C:\\Tools\\alert.cmd",
                                            3, actions};
              SERVICE_FAILURE_ACTIONS_FLAG flag = {TRUE};
              return Config2(s, SERVICE_CONFIG_FAILURE_ACTIONS, &f) &&
                     Config2(s, SERVICE_CONFIG_FAILURE_ACTIONS_FLAG, &flag);
          },
-         true},
+         true, false},
         {"delayed start, preshutdown, privileges, service SID",
          [](SC_HANDLE s) {
              SERVICE_DELAYED_AUTO_START_INFO delayed = {TRUE};
@@ -189,7 +208,7 @@ TEST(PackageService, EverySettingSurvivesRepairUpgradeAndRollback)
                     Config2(s, SERVICE_CONFIG_REQUIRED_PRIVILEGES_INFO, &privileges) &&
                     Config2(s, SERVICE_CONFIG_SERVICE_SID_INFO, &sid);
          },
-         true},
+         true, false},
         // The package's own three: each installation sets them from its
         // properties again.
         {"type, start type and path changed by hand",
@@ -197,7 +216,7 @@ TEST(PackageService, EverySettingSurvivesRepairUpgradeAndRollback)
              return Config(s, SERVICE_WIN32_OWN_PROCESS | SERVICE_INTERACTIVE_PROCESS, SERVICE_DISABLED, Same,
                            "C:\\Elsewhere\\HOLVSVC.EXE -x", 0, 0, 0, 0, 0);
          },
-         true},
+         true, false},
     };
 
     for (const Row& row : rows) {
@@ -206,14 +225,14 @@ TEST(PackageService, EverySettingSurvivesRepairUpgradeAndRollback)
         sim::script().serviceName.clear();  // nothing runs: only what the package creates is installed
 
         // The first installation, then the administrator's change.
-        Apply(Installed);
+        Apply(Installed + Before());
         ASSERT_NE(Stored(), nullptr);
         EXPECT_EQ(Stored()->description, "HOLV service host: runs the worker program its INI file names");
         SC_HANDLE manager = OpenSCManagerA(nullptr, nullptr, SC_MANAGER_CONNECT);
         SC_HANDLE service = OpenServiceA(manager, Name, SERVICE_CHANGE_CONFIG | SERVICE_QUERY_CONFIG);
         ASSERT_TRUE(row.change(service));
 
-        // The package's reader sees exactly what the service manager holds.
+        // The package's reader sees what the service manager holds.
         auto read = std::make_unique<ServiceSettings>();
         ASSERT_EQ(ReadServiceSettings(service, read.get()), 0u);
         Fields stored = FieldsOf(*Stored());
@@ -226,33 +245,44 @@ TEST(PackageService, EverySettingSurvivesRepairUpgradeAndRollback)
 
         // After a repair or upgrade: as the administrator left it, but for the
         // package's own three.
-        sim::InstalledService expected = *Stored();
+        const sim::InstalledService administrators = *Stored();
+        sim::InstalledService expected = administrators;
         expected.type = SERVICE_WIN32_OWN_PROCESS;
         expected.startType = SERVICE_AUTO_START;
         expected.binaryPath = InstalledPath;
-        const sim::InstalledService administrators = *Stored();
 
-        Apply(Installed);  // repair
+        Apply(Installed + Before());  // repair
         EXPECT_EQ(FieldsOf(*Stored()), FieldsOf(expected)) << "after the repair";
 
         // Upgrade: the older version's removal keeps the service, the newer
         // one changes it in place.
         char removed[ServiceNameSize];
         bool keep = false;
+        std::string before = Before();
         ASSERT_TRUE(ParseRemoval("QuenraService|{5A3F0C2E-7B8D-4E21-9C6A-0D1E2F3A4B5C}", removed, &keep));
         EXPECT_TRUE(keep);
-        Apply(Installed);
+        Apply(Installed + before);
         EXPECT_EQ(FieldsOf(*Stored()), FieldsOf(expected)) << "after the upgrade";
 
+        // An older version's removal that deletes it anyway: created again
+        // with all it had but the password, which no query returns.
+        before = Before();
+        ASSERT_EQ(DeletePackageService(Name).failedStep, nullptr);
+        ServiceOutcome outcome = Configure(Installed + before);
+        EXPECT_EQ(outcome.failedStep, nullptr);
+        EXPECT_TRUE(outcome.recreated);
+        EXPECT_EQ(outcome.passwordNeeded, row.passwordNeeded);
+        sim::InstalledService recreated = expected;
+        recreated.password.clear();
+        EXPECT_EQ(FieldsOf(*Stored()), FieldsOf(recreated)) << "created again from " << before;
+
         // An upgrade given INTERACTIVE=1 and RESTARTDELAY=60000: only those
-        // change, where the account allows it; the rollback puts all back.
+        // change, where the account allows it; its rollback puts all back.
         *Stored() = administrators;
-        std::string before = Before();
-        PackageService asked;
-        ASSERT_TRUE(ParsePackageService("QuenraService|1|demand|60000|C:\\Program Files\\Holv", &asked));
-        ServiceOutcome outcome = ApplyPackageService(asked);
+        before = Before();
+        outcome = Configure(Interactive + before);
         sim::InstalledService changed = administrators;
-        if (row.localSystem) {
+        if (row.interactiveAllowed) {
             EXPECT_EQ(outcome.failedStep, nullptr);
             changed.type = SERVICE_WIN32_OWN_PROCESS | SERVICE_INTERACTIVE_PROCESS;
             changed.startType = SERVICE_DEMAND_START;
@@ -266,18 +296,19 @@ TEST(PackageService, EverySettingSurvivesRepairUpgradeAndRollback)
             EXPECT_EQ(outcome.error, (DWORD)ERROR_INVALID_PARAMETER);
         }
         EXPECT_EQ(FieldsOf(*Stored()), FieldsOf(changed)) << "after the upgrade with properties";
-        outcome = RestoreServiceBefore(before.c_str());
-        EXPECT_EQ(outcome.failedStep, nullptr) << before;
-        EXPECT_EQ(FieldsOf(*Stored()), FieldsOf(administrators)) << "after the rollback: " << before;
+        outcome = RestoreServiceSettings(before.c_str());
+        EXPECT_EQ(outcome.failedStep, nullptr);
+        EXPECT_EQ(FieldsOf(*Stored()), FieldsOf(administrators)) << "after its rollback, from " << before;
 
         // The uninstall deletes it; the rollback of a first installation too.
         ASSERT_TRUE(ParseRemoval("QuenraService|", removed, &keep));
         EXPECT_FALSE(keep);
         EXPECT_EQ(DeletePackageService(removed).failedStep, nullptr);
         EXPECT_EQ(Stored(), nullptr);
-        EXPECT_EQ(Before(), "QuenraService|0");
-        Apply(Installed);
-        EXPECT_EQ(RestoreServiceBefore("QuenraService|0").failedStep, nullptr);
+        before = Before();
+        EXPECT_EQ(before, "QuenraService|0");
+        Apply(Installed + before);
+        EXPECT_EQ(RestoreServiceSettings(before.c_str()).failedStep, nullptr);
         EXPECT_EQ(Stored(), nullptr);
     }
 }
