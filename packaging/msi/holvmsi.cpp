@@ -207,7 +207,9 @@ static void InspectService(MSIHANDLE install, const Request& r)
         bool remembered = r.savedName[0] && SameText(r.name, r.savedName);
         bool own = IsHostIn(path, r.folder) || (remembered && (r.maintenance || IsHostIn(path, r.savedFolder)));
         if (!own) {
-            MsiSetPropertyW(install, L"HOLV_FOREIGN_SERVICE", path[0] ? path : L"?");
+            wchar_t reason[MessageSize];
+            swprintf(reason, MessageSize, L"the service %ls is installed from another folder: %.300ls.", r.name, path);
+            Refuse(install, L"HOLV_FOREIGN_SERVICE", path[0] ? path : L"?", reason);
         } else {
             SERVICE_STATUS status;
             if (QueryServiceStatus(service, &status) && status.dwCurrentState != SERVICE_STOPPED &&
