@@ -326,6 +326,16 @@ extern "C" UINT __stdcall HolvInspect(MSIHANDLE install)
     bool delayFits = GetProperty(install, L"RESTARTDELAY", delay, 16);
     TrimFolder(r.folder);
     TrimFolder(r.savedFolder);
+    // What it finds is its own: the same names given on the command line
+    // (they are public) must not reach the conditions or the deferred
+    // actions, which act on them as LocalSystem.
+    static const wchar_t* const findings[] = {
+        L"HOLV_DIR_NOT_ANSI",        L"HOLV_DIR_TOO_LONG",   L"HOLV_DIR_MOVED",   L"HOLV_RENAMED",
+        L"HOLV_BAD_RESTARTDELAY",    L"HOLV_FOREIGN_SERVICE", L"HOLV_SERVICE_BEFORE", L"HOLV_WAS_RUNNING",
+        L"HOLV_INTERACTIVE_ACCOUNT", L"HOLV_WORKER_FREE",    L"HOLV_WORKER_DIR",
+    };
+    for (const wchar_t* finding : findings)
+        MsiSetPropertyW(install, finding, L"");
     r.maintenance = installed[0] != 0;
     r.interactive = wcscmp(interactive, L"1") == 0;
 
