@@ -153,8 +153,8 @@ static bool ToAnsi(const wchar_t* text, char* out, int size)
     if (n <= 0 || lossy)
         return false;
     // And back: a code page without a default character flags nothing.
-    wchar_t back[PathSize];
-    return MultiByteToWideChar(CP_ACP, 0, out, -1, back, PathSize) > 0 && wcscmp(back, text) == 0;
+    static wchar_t back[SettingsTextSize + PathSize];
+    return MultiByteToWideChar(CP_ACP, 0, out, -1, back, SettingsTextSize + PathSize) > 0 && wcscmp(back, text) == 0;
 }
 
 static bool IsLocalSystem(const char* account)
@@ -166,7 +166,7 @@ static bool IsLocalSystem(const char* account)
 struct Request {
     wchar_t name[NameSize], savedName[NameSize];
     wchar_t folder[PathSize], savedFolder[PathSize];
-    bool maintenance, interactive;
+    bool maintenance, removing, interactive;
 };
 
 // Looks at the installed service: whose it is, whether it runs, whether it
@@ -220,9 +220,10 @@ static void InspectService(MSIHANDLE install, const Request& r)
             DWORD error = ReadServiceSettings(service, &settings);
             // Windows refuses to make a service interactive that runs under
             // another account than LocalSystem; better before any change.
-            if (r.interactive && settings.startName[0] && !IsLocalSystem(settings.startName)) {
+            if (!r.removing && r.interactive && settings.startName[0] && !IsLocalSystem(settings.startName)) {
                 wchar_t account[NameSize], reason[MessageSize];
-                MultiByteToWideChar(CP_ACP, 0, settings.startName, -1, account, NameSize);
+                if (MultiByteToWideChar(CP_ACP, 0, settings.startName, -1, account, NameSize) <= 0)
+                    wcscpy(account, L"?");
                 swprintf(reason, MessageSize,
                          L"INTERACTIVE=1 needs a service that runs as LocalSystem; %ls runs as %ls.", r.name, account);
                 Refuse(install, L"HOLV_INTERACTIVE_ACCOUNT", account, reason);
@@ -337,11 +338,12 @@ extern "C" UINT __stdcall HolvInspect(MSIHANDLE install)
     for (const wchar_t* finding : findings)
         MsiSetPropertyW(install, finding, L"");
     r.maintenance = installed[0] != 0;
+    r.removing = SameText(remove, L"ALL");
     r.interactive = wcscmp(interactive, L"1") == 0;
 
     // An uninstall acts on the remembered service and folder, whatever the
     // command line says; it is never refused.
-    if (!SameText(remove, L"ALL")) {
+    if (!r.removing) {
         // The host's own path holds "?" for a character the ANSI code page
         // lacks, names no folder, and the host would work in System32.
         char ansiFolder[PathSize * 2];

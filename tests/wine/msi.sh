@@ -216,14 +216,17 @@ expect_record "$PF" "directory: C:\\Program Files\\Holv"
 # What an administrator sets after the installation (sc description, and
 # sc config obj=, which Wine's sc cannot do).
 ACCOUNT='NT AUTHORITY\LocalService'
-wine_run sc description QuenraService "Quenra's worker, plant floor 2"
+# Long enough that the settings read before an installation fill several
+# kilobytes in the package's data.
+DESCRIPTION2="Quenra's worker, plant floor 2 |$(printf ' line %d of the maintenance notes;' $(seq 40))"
+wine_run sc description QuenraService "$DESCRIPTION2"
 check "sc description" [ $? -eq 0 ]
 wine_out "$WORK/setacct.txt" 'C:\TOOLS\SETACCT.EXE' QuenraService "$ACCOUNT"
 check "the account set to $ACCOUNT" [ $? -eq 0 ]
 settings=$(service_settings QuenraService)
-echo "     $settings"
+echo "     ${settings:0:120}..."
 expect_eq "the administrator's settings" \
-    "ObjectName=$ACCOUNT Description=Quenra's worker, plant floor 2" \
+    "ObjectName=$ACCOUNT Description=$DESCRIPTION2" \
     "$(echo "$settings" | sed 's/.* ObjectName=/ObjectName=/; s/ ImagePath=.*//')"
 # A repair with a new start type: that one changes, nothing else. (Wine's
 # msiexec /f fails at once; REINSTALL=ALL is the same repair.) The product
