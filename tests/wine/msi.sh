@@ -310,8 +310,13 @@ ADMIN_FILES+=(HOLV32IP.EXE)
 admin_sums=$(sums "$PF" "${ADMIN_FILES[@]}")
 cp "$(cdir "$PF")/HOLV32.LOG" "$WORK/log.before"
 cp "$(cdir "$PF")/HOLV32IP.TXT" "$WORK/record.before"
-msiexec remove.log /x 'C:\TOOLS\NEXT.MSI' /qn
+# HolvInspect's findings are its own: one given on the command line (here a
+# folder whose HOLV32IP.EXE the uninstall would remove) is not taken.
+mkdir -p "$(cdir Elsewhere)"
+install_worker Elsewhere
+msiexec remove.log /x 'C:\TOOLS\NEXT.MSI' /qn 'HOLV_WORKER_DIR=C:\Elsewhere\'
 expect_eq "uninstall exit code" 0 $?
+check "HOLV_WORKER_DIR from the command line not taken" [ -f "$(cdir Elsewhere)/HOLV32IP.EXE" ]
 echo "     uninstall took $MSI_SECONDS s"
 # Waited for the stop: it is all done when msiexec returns.
 expect_eq "last log message when msiexec returned" "Service stopped" "$(log_messages "$PF" | tail -n 1)"
