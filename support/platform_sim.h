@@ -388,12 +388,6 @@ void WINAPI ReleaseSRWLockExclusive(SRWLOCK* lock);
 // service, as an installer creates, changes and deletes it
 // (support/sim/service_config.cpp).
 
-#ifndef DELETE
-#define DELETE 0x10000
-#endif
-#ifndef SERVICE_CHANGE_CONFIG
-#define SERVICE_CHANGE_CONFIG 2
-#endif
 #ifndef SERVICE_START
 #define SERVICE_START 0x10
 #endif
