@@ -383,3 +383,75 @@ void WINAPI AcquireSRWLockExclusive(SRWLOCK* lock);
 void WINAPI ReleaseSRWLockExclusive(SRWLOCK* lock);
 
 }  // extern "C"
+
+// ---- Service configuration: what the service manager stores for each
+// service, as an installer creates, changes and deletes it
+// (support/sim/service_config.cpp).
+
+#ifndef SERVICE_START
+#define SERVICE_START 0x10
+#endif
+#ifndef SC_MANAGER_CREATE_SERVICE
+#define SC_MANAGER_CREATE_SERVICE 2
+#endif
+#ifndef ERROR_INVALID_DATA
+#define ERROR_INVALID_DATA 13
+#endif
+#ifndef ERROR_INVALID_LEVEL
+#define ERROR_INVALID_LEVEL 124
+#endif
+#ifndef ERROR_SERVICE_MARKED_FOR_DELETE
+#define ERROR_SERVICE_MARKED_FOR_DELETE 1072
+#endif
+#ifndef ERROR_SERVICE_EXISTS
+#define ERROR_SERVICE_EXISTS 1073
+#endif
+#define SERVICE_NO_CHANGE 0xffffffffu
+#define SERVICE_WIN32_SHARE_PROCESS 0x20
+#define SERVICE_AUTO_START 2
+#define SERVICE_DEMAND_START 3
+#define SERVICE_DISABLED 4
+#define SERVICE_ERROR_IGNORE 0
+#define SERVICE_ERROR_NORMAL 1
+#define SERVICE_ERROR_SEVERE 2
+#define SERVICE_CONFIG_DESCRIPTION 1
+#define SERVICE_CONFIG_DELAYED_AUTO_START_INFO 3
+#define SERVICE_CONFIG_SERVICE_SID_INFO 5
+#define SERVICE_CONFIG_REQUIRED_PRIVILEGES_INFO 6
+#define SERVICE_CONFIG_PRESHUTDOWN_INFO 7
+#define SERVICE_SID_TYPE_NONE 0
+#define SERVICE_SID_TYPE_UNRESTRICTED 1
+#define SERVICE_SID_TYPE_RESTRICTED 3
+
+typedef struct _SERVICE_DESCRIPTIONA {
+    LPSTR lpDescription;
+} SERVICE_DESCRIPTIONA;
+
+typedef struct _SERVICE_DELAYED_AUTO_START_INFO {
+    BOOL fDelayedAutostart;
+} SERVICE_DELAYED_AUTO_START_INFO;
+
+typedef struct _SERVICE_PRESHUTDOWN_INFO {
+    DWORD dwPreshutdownTimeout;
+} SERVICE_PRESHUTDOWN_INFO;
+
+typedef struct _SERVICE_REQUIRED_PRIVILEGES_INFOA {
+    LPSTR pmszRequiredPrivileges;
+} SERVICE_REQUIRED_PRIVILEGES_INFOA;
+
+typedef struct _SERVICE_SID_INFO {
+    DWORD dwServiceSidType;
+} SERVICE_SID_INFO;
+
+extern "C" {
+
+SC_HANDLE WINAPI CreateServiceA(SC_HANDLE manager, LPCSTR name, LPCSTR displayName, DWORD access, DWORD type,
+                                DWORD startType, DWORD errorControl, LPCSTR binaryPath, LPCSTR loadOrderGroup,
+                                LPDWORD tagId, LPCSTR dependencies, LPCSTR startName, LPCSTR password);
+BOOL WINAPI DeleteService(SC_HANDLE service);
+BOOL WINAPI ChangeServiceConfigA(SC_HANDLE service, DWORD type, DWORD startType, DWORD errorControl,
+                                 LPCSTR binaryPath, LPCSTR loadOrderGroup, LPDWORD tagId, LPCSTR dependencies,
+                                 LPCSTR startName, LPCSTR password, LPCSTR displayName);
+BOOL WINAPI ChangeServiceConfig2A(SC_HANDLE service, DWORD level, LPVOID info);
+
+}  // extern "C"

@@ -29,7 +29,22 @@ struct InstalledService {
     std::vector<std::pair<SC_ACTION_TYPE, DWORD>> actions;  // recovery: type, delay in ms
     bool failureFlag = false;  // failure actions also for a stop with an error
     DWORD failRecoveryQuery = 0;
+    // Everything else the service manager stores for it, as CreateServiceA,
+    // ChangeServiceConfigA and ChangeServiceConfig2A set it.
+    DWORD startType = SERVICE_DEMAND_START;
+    DWORD errorControl = SERVICE_ERROR_NORMAL;
+    std::string loadOrderGroup;
+    DWORD tagId = 0;
+    std::vector<std::string> dependencies;  // "+" before a group's name
     std::string startName = "LocalSystem";  // the account it runs as
+    std::string password;                   // as last set; never queried
+    std::string displayName;                // empty: the service's name
+    std::string description;
+    std::string rebootMessage, command;     // of the recovery actions
+    bool delayedAutoStart = false;
+    DWORD preshutdownTimeout = 180000;
+    std::vector<std::string> requiredPrivileges;
+    DWORD sidType = SERVICE_SID_TYPE_NONE;
 };
 
 // Security descriptors (support/sim/security.cpp), written in SDDL:

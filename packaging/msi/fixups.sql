@@ -1,14 +1,7 @@
 -- What wixl 0.101 cannot write from holvsvc.wxs, applied with msibuild after
 -- it by build.cmake. One statement per line.
 
--- Component conditions. Exactly one HOLVSVC.EXE component is installed,
--- chosen by the service type and start type.
-UPDATE `Component` SET `Condition` = 'INTERACTIVE<>"1" AND STARTTYPE="auto"' WHERE `Component` = 'HostOwnAuto'
-UPDATE `Component` SET `Condition` = 'INTERACTIVE<>"1" AND STARTTYPE="demand"' WHERE `Component` = 'HostOwnDemand'
-UPDATE `Component` SET `Condition` = 'INTERACTIVE<>"1" AND STARTTYPE="disabled"' WHERE `Component` = 'HostOwnDisabled'
-UPDATE `Component` SET `Condition` = 'INTERACTIVE="1" AND STARTTYPE="auto"' WHERE `Component` = 'HostInteractiveAuto'
-UPDATE `Component` SET `Condition` = 'INTERACTIVE="1" AND STARTTYPE="demand"' WHERE `Component` = 'HostInteractiveDemand'
-UPDATE `Component` SET `Condition` = 'INTERACTIVE="1" AND STARTTYPE="disabled"' WHERE `Component` = 'HostInteractiveDisabled'
+-- The example worker only where no other HOLV32IP.EXE is.
 UPDATE `Component` SET `Condition` = 'HOLV_WORKER_FREE' WHERE `Component` = 'Worker'
 -- Once installed, WorkerRecord stays so until the product is removed; an
 -- installer that evaluates conditions again in maintenance (Wine's msiexec)
@@ -18,9 +11,11 @@ UPDATE `Component` SET `Condition` = 'HOLV_WORKER_FREE OR Installed' WHERE `Comp
 -- The host feature cannot be deselected (UIDisallowAbsent, 16).
 UPDATE `Feature` SET `Attributes` = 16 WHERE `Feature` = 'Host'
 
--- A service that cannot be created fails the installation (the vital bit,
--- 0x8000, on normal error control).
-UPDATE `ServiceInstall` SET `ErrorControl` = 32769
+-- The service change's rollback runs in the script, at a rollback only,
+-- without impersonation and whatever it returns (in-script 0x400, rollback
+-- 0x100, no impersonation 0x800, continue 0x40, DLL 1): wixl writes no
+-- rollback type.
+UPDATE `CustomAction` SET `Type` = 3393 WHERE `Action` = 'ConfigureServiceRollback'
 
 -- The example worker is removed with WorkerRecord, from the folder in
 -- HOLV_WORKER_DIR, which HolvInspect sets only while the file is still the
@@ -34,4 +29,4 @@ INSERT INTO `Upgrade` (`UpgradeCode`, `VersionMin`, `VersionMax`, `Language`, `A
 
 -- The public properties reach the installation's server side in managed
 -- installations too.
-UPDATE `Property` SET `Value` = 'HOLV_NEWER_FOUND;HOLV_OLDER_FOUND;INSTALLDIR;INTERACTIVE;SERVICENAME;STARTTYPE' WHERE `Property` = 'SecureCustomProperties'
+UPDATE `Property` SET `Value` = 'HOLV_NEWER_FOUND;HOLV_OLDER_FOUND;INSTALLDIR;INTERACTIVE;RESTARTDELAY;SERVICENAME;STARTTYPE' WHERE `Property` = 'SecureCustomProperties'

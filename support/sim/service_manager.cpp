@@ -1,4 +1,5 @@
-// Simulated platform: the service control manager: dispatcher, handler, status reports, service queries.
+// Simulated platform: the service control manager: dispatcher, handler, status reports and queries.
+// What it stores for each service, and its configuration queries: service_config.cpp.
 #include "sim_state.h"
 
 using namespace simstate;
@@ -192,64 +193,5 @@ BOOL WINAPI CloseServiceHandle(SC_HANDLE handle)
         return Fail(ERROR_INVALID_HANDLE);
     s.handles.erase((uintptr_t)handle);
     s.openServiceHandles--;
-    return TRUE;
-}
-
-// Both queries fill a caller's buffer: the record first, its texts after it.
-BOOL WINAPI QueryServiceConfigA(SC_HANDLE service, LPQUERY_SERVICE_CONFIGA config, DWORD size, LPDWORD needed)
-{
-    auto lock = Enter("QueryServiceConfigA", std::to_string(size));
-    State& s = S();
-    Handle* h = Find(s, (HANDLE)service);
-    if (!h || h->kind != Kind::Service)
-        return Fail(ERROR_INVALID_HANDLE);
-    sim::InstalledService installed = Installed(s, h->name);
-    const std::string& path = installed.binaryPath;
-    const std::string& account = installed.startName;
-    DWORD total = (DWORD)(sizeof *config + path.size() + 1 + h->name.size() + 1 + account.size() + 1 + 3);
-    *needed = total;
-    if (!config || size < total)
-        return Fail(ERROR_INSUFFICIENT_BUFFER);
-    char* text = (char*)(config + 1);
-    *config = {};
-    config->dwServiceType = installed.type;
-    config->dwStartType = 3;
-    config->lpBinaryPathName = strcpy(text, path.c_str());
-    config->lpDisplayName = strcpy(text + path.size() + 1, h->name.c_str());
-    config->lpServiceStartName = strcpy(text + path.size() + 1 + h->name.size() + 1, account.c_str());
-    config->lpLoadOrderGroup = config->lpDependencies =
-        text + path.size() + 1 + h->name.size();  // the display name's terminator: ""
-    return TRUE;
-}
-
-BOOL WINAPI QueryServiceConfig2A(SC_HANDLE service, DWORD level, LPBYTE buffer, DWORD size, LPDWORD needed)
-{
-    auto lock = Enter("QueryServiceConfig2A", std::to_string(level) + "," + std::to_string(size));
-    State& s = S();
-    Handle* h = Find(s, (HANDLE)service);
-    if (!h || h->kind != Kind::Service)
-        return Fail(ERROR_INVALID_HANDLE);
-    sim::InstalledService installed = Installed(s, h->name);
-    if (installed.failRecoveryQuery)
-        return Fail(installed.failRecoveryQuery);
-    if (level == SERVICE_CONFIG_FAILURE_ACTIONS_FLAG) {
-        *needed = sizeof(SERVICE_FAILURE_ACTIONS_FLAG);
-        if (!buffer || size < *needed)
-            return Fail(ERROR_INSUFFICIENT_BUFFER);
-        ((SERVICE_FAILURE_ACTIONS_FLAG*)buffer)->fFailureActionsOnNonCrashFailures = installed.failureFlag;
-        return TRUE;
-    }
-    if (level != SERVICE_CONFIG_FAILURE_ACTIONS)
-        return Fail(ERROR_INVALID_PARAMETER);
-    *needed = (DWORD)(sizeof(SERVICE_FAILURE_ACTIONSA) + installed.actions.size() * sizeof(SC_ACTION));
-    if (!buffer || size < *needed)
-        return Fail(ERROR_INSUFFICIENT_BUFFER);
-    SERVICE_FAILURE_ACTIONSA* actions = (SERVICE_FAILURE_ACTIONSA*)buffer;
-    *actions = {};
-    actions->dwResetPeriod = installed.resetPeriod;
-    actions->cActions = (DWORD)installed.actions.size();
-    actions->lpsaActions = installed.actions.empty() ? nullptr : (SC_ACTION*)(actions + 1);
-    for (size_t i = 0; i < installed.actions.size(); i++)
-        actions->lpsaActions[i] = {installed.actions[i].first, installed.actions[i].second};
     return TRUE;
 }

@@ -1,21 +1,26 @@
 # The Windows Installer package under Wine's msiexec: each property reaches
 # the service's registry values and is remembered; the service runs with the
-# example worker; a package one version up keeps the service's settings and
-# its running state and replaces the programs; uninstall waits for the
+# example worker; a repair and a package one version up keep the service's
+# settings, the administrator's description and logon account among them,
+# and its running state, and replace the programs; a value given on the
+# command line wins over the remembered one; uninstall waits for the
 # service to stop and removes it and the programs; bad property values are
 # refused with nothing changed. The administrator's files stay byte-identical
 # throughout, an administrator's own HOLV32IP.EXE included.
 . "$(dirname "$0")/lib.sh"
+# The unix side names files and arguments in UTF-8; Wine must read them so.
+export LC_ALL=C.UTF-8
 begin_scenario
 
 MSI=$(ls "$BIN_DIR"/holvsvc-*-x64.msi 2>/dev/null | head -n 1)
-NEXT=$BIN_DIR/msi/holvsvc-next-x64.msi
+NEXT=$(ls "$BIN_DIR"/msi/holvsvc-*-x64.msi 2>/dev/null | head -n 1)
 if [ ! -f "$MSI" ] || [ ! -f "$NEXT" ]; then
-    fail "packages built (holvsvc-<version>-x64.msi, msi/holvsvc-next-x64.msi)"
+    fail "packages built (holvsvc-<version>-x64.msi, msi/holvsvc-<version + 1>-x64.msi)"
     finish
 fi
 cp "$MSI" "$(cdir TOOLS)/HOLV.MSI"
 cp "$NEXT" "$(cdir TOOLS)/NEXT.MSI"
+cp "$BIN_DIR/SETACCT.EXE" "$(cdir TOOLS)/"
 PF='Program Files\Holv'
 SETTINGS='HKLM\Software\Holv\HOLVSVC'
 
@@ -34,11 +39,27 @@ msiexec()
     return $code
 }
 
+reg_key()
+{
+    wine_out "$WORK/reg.txt" reg query "$1" && grep -q '^HKEY_' "$WORK/reg.txt"
+}
+
 # reg_value KEY NAME: the value's data as reg.exe prints it, empty if absent.
+# The whole key is read: reg.exe was seen to print nothing now and then right
+# after msiexec, so a key that seems missing is read once more.
 reg_value()
 {
-    wine_out "$WORK/reg.txt" reg query "$1" /v "$2" || return 1
-    tr -d '\r' <"$WORK/reg.txt" | sed -n "s/^ *$2  *REG_[A-Z_]*  *//p"
+    if ! reg_key "$1"; then
+        sleep 0.5
+        reg_key "$1" || return 1
+    fi
+    reg_read "$2"
+}
+
+# reg_read NAME: the value NAME of the key reg_value read last.
+reg_read()
+{
+    tr -d '\r' <"$WORK/reg.txt" | sed -n "s/^    $1    REG_[A-Z_]*    //p"
 }
 
 reg_exists()
@@ -46,25 +67,46 @@ reg_exists()
     wine_out "$WORK/reg.txt" reg query "$1"
 }
 
-# The service's settings in one line: type, start type, error control, path.
+# The service's settings in one line: type, start type, error control,
+# logon account, description, path.
 service_settings()
 {
-    local key="HKLM\\SYSTEM\\CurrentControlSet\\Services\\$1"
-    echo "Type=$(reg_value "$key" Type) Start=$(reg_value "$key" Start)" \
-        "ErrorControl=$(reg_value "$key" ErrorControl) ImagePath=$(reg_value "$key" ImagePath)"
+    local type
+    type=$(reg_value "HKLM\\SYSTEM\\CurrentControlSet\\Services\\$1" Type)
+    echo "Type=$type Start=$(reg_read Start) ErrorControl=$(reg_read ErrorControl)" \
+        "ObjectName=$(reg_read ObjectName) Description=$(reg_read Description) ImagePath=$(reg_read ImagePath)"
 }
 
-# expect_image_path NAME DIR: ImagePath is DIR\HOLVSVC.EXE, quoted or not.
-# Windows Installer writes it quoted; Wine's msiexec bare, spaces or not.
+# The remembered values in one line.
+remembered()
+{
+    echo "$(reg_value "$SETTINGS" ServiceName) $(reg_read Interactive) $(reg_read StartType)" \
+        "$(reg_read RestartDelay) $(reg_read InstallDir)"
+}
+
+# expect_image_path NAME DIR: ImagePath is "DIR\HOLVSVC.EXE", in quotes, so
+# that a space in it cannot make Windows start another program.
 expect_image_path()
 {
-    local path
-    path=$(reg_value "HKLM\\SYSTEM\\CurrentControlSet\\Services\\$1" ImagePath)
-    expect_eq "$1 ImagePath, quotes aside" "C:\\$2\\HOLVSVC.EXE" "$(echo "$path" | tr -d '"')"
-    case "$path" in
-    \"*) echo "     (quoted)" ;;
-    *" "*) echo "     (not quoted although it holds a space: Wine's msiexec)" ;;
-    esac
+    expect_eq "$1 ImagePath" "\"C:\\$2\\HOLVSVC.EXE\"" \
+        "$(reg_value "HKLM\\SYSTEM\\CurrentControlSet\\Services\\$1" ImagePath)"
+}
+
+# expect_logged LOG LINE: the msiexec log C:\TOOLS\LOG holds this line.
+expect_logged()
+{
+    if tr -d '\r' <"$(cdir TOOLS)/$1" | grep -qxF -- "$2"; then
+        pass "$1: $2"
+    else
+        fail "$1 has no line: $2"
+        tr -d '\r' <"$(cdir TOOLS)/$1" | grep -a '^Holv' | sed 's/^/      | /'
+    fi
+}
+
+# The worker's last command line in C:\DIR.
+last_command_line()
+{
+    record_of "$1" | sed -n 's/^command line: //p' | tail -n 1
 }
 
 # sums DIR FILE...: the files' SHA-256 sums in one line, to compare before
@@ -110,20 +152,22 @@ admin_worker()
 }
 
 step "1. each property, in the registry; then uninstall"
-# name | INTERACTIVE | STARTTYPE | INSTALLDIR | ADDLOCAL | Type | Start
+# name | INTERACTIVE | STARTTYPE | RESTARTDELAY | INSTALLDIR | ADDLOCAL | Type | Start
 LONG='L246\'$(printf '%238s' '' | tr ' ' 'w')
 expect_eq "246-character folder" 246 $((${#LONG} + 3))
+DESCRIPTION='HOLV service host: runs the worker program its INI file names'
 rows=(
-    "QuenraService|||||0x10|0x2"
-    "KORVIClient|1|disabled|Dienste\\HOLV|ALL|0x110|0x4"
-    "PlunwickService|0|demand|My Service||0x10|0x3"
-    "QuenraClient||auto|$LONG||0x10|0x2"
+    "QuenraService||||||0x10|0x2"
+    "KORVIClient|1|disabled|60000|Dienste\\HOLV|ALL|0x110|0x4"
+    "PlunwickService|0|demand||My Service||0x10|0x3"
+    "QuenraClient||auto|0|$LONG||0x10|0x2"
 )
 for row in "${rows[@]}"; do
-    IFS='|' read -r name interactive start dir features type starttype <<<"$row"
+    IFS='|' read -r name interactive start delay dir features type starttype <<<"$row"
     args=(/i 'C:\TOOLS\HOLV.MSI' /qn "SERVICENAME=$name")
     [ -n "$interactive" ] && args+=("INTERACTIVE=$interactive")
     [ -n "$start" ] && args+=("STARTTYPE=$start")
+    [ -n "$delay" ] && args+=("RESTARTDELAY=$delay")
     [ -n "$dir" ] && args+=("INSTALLDIR=C:\\$dir")
     [ -n "$features" ] && args+=("ADDLOCAL=$features")
     [ -z "$dir" ] && dir=$PF
@@ -136,12 +180,11 @@ for row in "${rows[@]}"; do
     msiexec install.log "${args[@]}"
     expect_eq "$name: install exit code" 0 $?
     echo "     install took $MSI_SECONDS s"
-    expect_eq "$name: service settings" "Type=$type Start=$starttype ErrorControl=0x1" \
+    expect_eq "$name: service settings" \
+        "Type=$type Start=$starttype ErrorControl=0x1 ObjectName=LocalSystem Description=$DESCRIPTION" \
         "$(service_settings "$name" | sed 's/ ImagePath=.*//')"
     expect_image_path "$name" "$dir"
-    expect_eq "$name: remembered" \
-        "$name ${interactive:-0} ${start:-auto} C:\\$dir\\" \
-        "$(reg_value "$SETTINGS" ServiceName) $(reg_value "$SETTINGS" Interactive) $(reg_value "$SETTINGS" StartType) $(reg_value "$SETTINGS" InstallDir)"
+    expect_eq "$name: remembered" "$name ${interactive:-0} ${start:-auto} $delay C:\\$dir\\" "$(remembered)"
     [ -n "$features" ] && expect_eq "$name: the administrator's HOLV32IP.EXE after install" "$before" "$(sums "$dir" HOLV32IP.EXE)"
 
     msiexec remove.log /x 'C:\TOOLS\HOLV.MSI' /qn
@@ -154,7 +197,7 @@ for row in "${rows[@]}"; do
     [ -n "$features" ] && expect_eq "$name: the administrator's HOLV32IP.EXE after uninstall" "$before" "$(sums "$dir" HOLV32IP.EXE)"
 done
 
-step "2. install with the example worker, start it, repair it"
+step "2. install with the example worker, start it, give it a description and an account, repair it"
 # The administrator's files, there before the package.
 mkdir -p "$(cdir "$PF")"
 write_ini "$PF" "-t600"
@@ -170,20 +213,48 @@ start_running QuenraService
 sleep 1
 expect_record "$PF" "command line: HOLV32IP.EXE HOLV32.INI -c"
 expect_record "$PF" "directory: C:\\Program Files\\Holv"
+# What an administrator sets after the installation (sc description, and
+# sc config obj=, which Wine's sc cannot do).
+ACCOUNT='NT AUTHORITY\LocalService'
+# Long enough that the settings read before an installation fill several
+# kilobytes in the package's data.
+DESCRIPTION2="Quenra's worker, plant floor 2 |$(printf ' line %d of the maintenance notes;' $(seq 40))"
+wine_run sc description QuenraService "$DESCRIPTION2"
+check "sc description" [ $? -eq 0 ]
+wine_out "$WORK/setacct.txt" 'C:\TOOLS\SETACCT.EXE' QuenraService "$ACCOUNT"
+check "the account set to $ACCOUNT" [ $? -eq 0 ]
 settings=$(service_settings QuenraService)
-echo "     $settings"
-# A repair acts on the remembered service, whatever the command line says.
-# (Wine's msiexec /f fails at once; REINSTALL=ALL is the same repair.) The
-# product code as the administrator finds it.
+echo "     ${settings:0:120}..."
+expect_eq "the administrator's settings" \
+    "ObjectName=$ACCOUNT Description=$DESCRIPTION2" \
+    "$(echo "$settings" | sed 's/.* ObjectName=/ObjectName=/; s/ ImagePath=.*//')"
+# A repair with a new start type: that one changes, nothing else. (Wine's
+# msiexec /f fails at once; REINSTALL=ALL is the same repair.) The product
+# code as the administrator finds it.
 product=$(reg_value "$SETTINGS" ProductCode)
-msiexec repair.log /i "$product" /qn REINSTALL=ALL REINSTALLMODE=vomus SERVICENAME=KORVIService STARTTYPE=auto
+msiexec repair.log /i "$product" /qn REINSTALL=ALL REINSTALLMODE=vomus STARTTYPE=auto
 expect_eq "repair exit code" 0 $?
 echo "     repair took $MSI_SECONDS s"
 svcctl query QuenraService >"$WORK/q.txt"
 check "running again after the repair" grep -q '^QuenraService: RUNNING' "$WORK/q.txt"
-expect_eq "service settings after the repair" "$settings" "$(service_settings QuenraService)"
+expect_eq "service settings after the repair: the start type given" \
+    "$(echo "$settings" | sed 's/Start=0x3/Start=0x2/')" "$(service_settings QuenraService)"
+expect_eq "remembered after the repair" "QuenraService 0 auto  C:\\$PF\\" "$(remembered)"
+expect_logged repair.log "HolvConfigureService: QuenraService changed in place (type, start type, binary path)."
+settings=$(service_settings QuenraService)
+# Requests the installed service cannot take: refused, nothing changed.
+msiexec refused.log /i "$product" /qn SERVICENAME=KORVIService
+expect_eq "another SERVICENAME to a repair: refused (1603)" 67 $?
+expect_logged refused.log "HolvInspect: refused, nothing changed: the package is installed for QuenraService; uninstall it first to install it for KORVIService."
+msiexec refused.log /i "$product" /qn INTERACTIVE=1
+expect_eq "INTERACTIVE=1 with account $ACCOUNT: refused (1603)" 67 $?
+expect_logged refused.log "HolvInspect: refused, nothing changed: INTERACTIVE=1 needs a service that runs as LocalSystem; QuenraService runs as $ACCOUNT."
 reg_exists 'HKLM\SYSTEM\CurrentControlSet\Services\KORVIService'
 check "no service of the name given to the repair" [ $? -ne 0 ]
+expect_eq "service settings after the refusals" "$settings" "$(service_settings QuenraService)"
+expect_eq "remembered after the refusals" "QuenraService 0 auto  C:\\$PF\\" "$(remembered)"
+svcctl query QuenraService >"$WORK/q.txt"
+check "still running after the refusals" grep -q '^QuenraService: RUNNING' "$WORK/q.txt"
 cp "$(cdir "$PF")/HOLV32.LOG" "$WORK/log.before"
 cp "$(cdir "$PF")/HOLV32IP.TXT" "$WORK/record.before"
 # Links to the installed programs: a replaced program is another file.
@@ -192,21 +263,27 @@ ln "$(cdir "$PF")/HOLV32IP.EXE" "$WORK/HOLV32IP.before"
 
 step "3. upgrade to the next version while it runs, as documented: no properties"
 # The package keeps the example worker itself; Wine's msiexec has no
-# MigrateFeatureStates.
+# MigrateFeatureStates. Wine's removal of the older version is not told it
+# is part of an upgrade and deletes the service; the newer version creates
+# it again with the settings it read before.
 msiexec upgrade.log /i 'C:\TOOLS\NEXT.MSI' /qn
 expect_eq "upgrade exit code" 0 $?
 echo "     upgrade took $MSI_SECONDS s"
 svcctl query QuenraService >"$WORK/q.txt"
 check "running again after the upgrade" grep -q '^QuenraService: RUNNING' "$WORK/q.txt"
-expect_eq "service settings kept" "$settings" "$(service_settings QuenraService)"
+expect_eq "service settings kept, description and account included" "$settings" "$(service_settings QuenraService)"
+tr -d '\r' <"$(cdir TOOLS)/upgrade.log" | grep -a '^HolvConfigureService' | sed 's/^/     /'
 expect_eq "remembered values kept, the example worker's hash too" \
-    "QuenraService 0 demand $(sha256sum "$BIN_DIR/HOLV32IP.EXE" | cut -c1-64)" \
-    "$(reg_value "$SETTINGS" ServiceName) $(reg_value "$SETTINGS" Interactive) $(reg_value "$SETTINGS" StartType) $(reg_value "$SETTINGS" WorkerSha256)"
+    "QuenraService 0 auto  C:\\$PF\\ $(sha256sum "$BIN_DIR/HOLV32IP.EXE" | cut -c1-64)" \
+    "$(remembered) $(reg_value "$SETTINGS" WorkerSha256)"
 wine_out "$WORK/products.txt" reg query 'HKLM\Software\Microsoft\Windows\CurrentVersion\Uninstall' /s /v DisplayVersion
 next_version=$(msiinfo export "$NEXT" Property | tr -d '\r' | sed -n 's/^ProductVersion\t//p')
 expect_eq "installed versions" "$next_version" \
     "$(tr -d '\r' <"$WORK/products.txt" | sed -n 's/^ *DisplayVersion  *REG_SZ  *//p' | sort | tr '\n' ' ' | sed 's/ $//')"
+expect_eq "the next package's version" "$(basename "$NEXT" | sed 's/^holvsvc-//; s/-x64.msi$//')" "$next_version"
 check "HOLVSVC.EXE replaced" [ ! "$WORK/HOLVSVC.before" -ef "$(cdir "$PF")/HOLVSVC.EXE" ]
+check "HOLVSVC.EXE carries the next version" python3 "$(dirname "$0")/../../cmake/check_version_resource.py" \
+    "$(cdir "$PF")/HOLVSVC.EXE" "$next_version" HOLVSVC.EXE
 check "HOLV32IP.EXE replaced" [ ! "$WORK/HOLV32IP.before" -ef "$(cdir "$PF")/HOLV32IP.EXE" ]
 check "HOLV32IP.EXE still the example worker" cmp -s "$BIN_DIR/HOLV32IP.EXE" "$(cdir "$PF")/HOLV32IP.EXE"
 expect_eq "administrator's files after the upgrade" "$admin_sums" "$(sums "$PF" "${ADMIN_FILES[@]}")"
@@ -215,6 +292,16 @@ expect_prefix "the worker's record after the upgrade" "$WORK/record.before" "$(c
 expect_eq "log of the upgrade: stopped, then started again" \
     "Service stop request received|Service stopped|Starting service QuenraService|Service starting HOLV32IP.EXE using inifile HOLV32.INI" \
     "$(log_messages "$PF" | tail -n 4 | paste -sd '|')"
+# A change (the installed package again, with a property): RESTARTDELAY is
+# taken and remembered; Wine's service manager keeps no recovery actions.
+msiexec change.log /i 'C:\TOOLS\NEXT.MSI' /qn RESTARTDELAY=60000
+expect_eq "RESTARTDELAY=60000 to a change: exit code" 0 $?
+echo "     change took $MSI_SECONDS s"
+expect_eq "remembered after the change" "QuenraService 0 auto 60000 C:\\$PF\\" "$(remembered)"
+expect_eq "service settings after the change" "$settings" "$(service_settings QuenraService)"
+expect_logged change.log "HolvConfigureService: QuenraService changed in place (type, start type, binary path, recovery)."
+svcctl query QuenraService >"$WORK/q.txt"
+check "running again after the change" grep -q '^QuenraService: RUNNING' "$WORK/q.txt"
 
 step "4. uninstall while it runs, after the administrator replaced HOLV32IP.EXE"
 admin_worker "$WORK/HOLV32IP.EXE"
@@ -223,8 +310,13 @@ ADMIN_FILES+=(HOLV32IP.EXE)
 admin_sums=$(sums "$PF" "${ADMIN_FILES[@]}")
 cp "$(cdir "$PF")/HOLV32.LOG" "$WORK/log.before"
 cp "$(cdir "$PF")/HOLV32IP.TXT" "$WORK/record.before"
-msiexec remove.log /x 'C:\TOOLS\NEXT.MSI' /qn
+# HolvInspect's findings are its own: one given on the command line (here a
+# folder whose HOLV32IP.EXE the uninstall would remove) is not taken.
+mkdir -p "$(cdir Elsewhere)"
+install_worker Elsewhere
+msiexec remove.log /x 'C:\TOOLS\NEXT.MSI' /qn 'HOLV_WORKER_DIR=C:\Elsewhere\'
 expect_eq "uninstall exit code" 0 $?
+check "HOLV_WORKER_DIR from the command line not taken" [ -f "$(cdir Elsewhere)/HOLV32IP.EXE" ]
 echo "     uninstall took $MSI_SECONDS s"
 # Waited for the stop: it is all done when msiexec returns.
 expect_eq "last log message when msiexec returned" "Service stopped" "$(log_messages "$PF" | tail -n 1)"
@@ -261,6 +353,9 @@ bad=(
     "SERVICENAME=QuenraService STARTTYPE=boot|STARTTYPE = boot"
     "SERVICENAME=QuenraService INTERACTIVE=yes|INTERACTIVE = yes"
     "SERVICENAME=QuenraService INSTALLDIR=C:\\${LONG}w|HOLV_DIR_TOO_LONG = 247"
+    "SERVICENAME=QuenraService INSTALLDIR=C:\\Υπηρεσία|HOLV_DIR_NOT_ANSI = 1"
+    "SERVICENAME=QuenraService RESTARTDELAY=1m|HOLV_BAD_RESTARTDELAY = 1"
+    "SERVICENAME=QuenraService RESTARTDELAY=86400001|HOLV_BAD_RESTARTDELAY = 1"
     "SERVICENAME=PlunwickClient|HOLV_FOREIGN_SERVICE = C:\\\\Other\\\\HOLVSVC.EXE"
 )
 for row in "${bad[@]}"; do
@@ -272,8 +367,31 @@ for row in "${bad[@]}"; do
     tr -d '\r' <"$(cdir TOOLS)/bad.log" | grep -q "^Property(S): ${reason#!}" && listed=yes
     [ "${reason:0:1}" = "!" ] && expected=no
     expect_eq "[$args] the log lists ${reason#!}" $expected $listed
+    case "$reason" in
+    HOLV_NEWER*) ;;
+    HOLV_*) check "[$args] HolvInspect's line in the log" grep -aq '^HolvInspect: refused, nothing changed: ' "$(cdir TOOLS)/bad.log" ;;
+    esac
     expect_eq "[$args] nothing changed" "$before" "$(state)"
 done
 expect_eq "the service installed by hand unchanged" "$foreign" "$(service_settings PlunwickClient)"
+
+step "6. INTERACTIVE=1 given to the next version: the type changes, the worker starts without -c"
+mkdir -p "$(cdir Inter)"
+install_worker Inter
+write_ini Inter "-t600"
+msiexec install.log /i 'C:\TOOLS\HOLV.MSI' /qn SERVICENAME=KORVIService 'INSTALLDIR=C:\Inter'
+expect_eq "install exit code" 0 $?
+start_running KORVIService
+sleep 1
+expect_eq "the worker's command line" "HOLV32IP.EXE HOLV32.INI -c" "$(last_command_line Inter)"
+msiexec upgrade.log /i 'C:\TOOLS\NEXT.MSI' /qn INTERACTIVE=1
+expect_eq "upgrade with INTERACTIVE=1: exit code" 0 $?
+echo "     upgrade took $MSI_SECONDS s"
+expect_eq "service type" 0x110 "$(reg_value 'HKLM\SYSTEM\CurrentControlSet\Services\KORVIService' Type)"
+expect_eq "remembered" "KORVIService 1 auto  C:\\Inter\\" "$(remembered)"
+svcctl query KORVIService >"$WORK/q.txt"
+check "running again after the upgrade" grep -q '^KORVIService: RUNNING' "$WORK/q.txt"
+sleep 1
+expect_eq "the worker's command line after the upgrade" "HOLV32IP.EXE HOLV32.INI" "$(last_command_line Inter)"
 
 finish

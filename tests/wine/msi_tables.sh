@@ -31,6 +31,8 @@ actual=$(
     table Component '$1 ~ /^(Host.*|Worker|WorkerRecord|Settings)$/ {print $1, ($2 == "" ? "-" : "yes"), $4, $5, ($6 ~ /^reg/ ? "registry" : $6)}'
     echo "[File: id name]"
     table File '$1 ~ /^(Host.*|Worker|CheckTool|WorkerHeader|MinimalWorker)$/ {print $1, $3}'
+    echo "[Registry: the remembered values]"
+    table Registry '$3 ~ /Holv/ {print $4, ($4 == "WorkerSha256" ? "(its hash)" : $5), $6}'
     echo "[Property]"
     table Property '$1 ~ /^(ProductVersion|UpgradeCode|SecureCustomProperties|ALLUSERS)$/'
     echo "[Upgrade: code min max attributes property]"
@@ -41,64 +43,61 @@ actual=$(
     table RemoveFile
     echo "[InstallExecuteSequence: the package's actions and their neighbours]"
     msiinfo export "$msi" InstallExecuteSequence | tail -n +4 | tr -d '\r' | sort -t "$(printf '\t')" -k3n |
-        awk -F '\t' '{n++; name[n] = $1} $1 ~ /^(Restore|Default|Inspect|KeepWorker|AwaitStop|Restart|RemoveExisting|LockFolder)/ {mark[n] = 1}
+        awk -F '\t' '{n++; name[n] = $1} $1 ~ /^(Restore|Default|Inspect|KeepWorker|Remember|Reinstall|AwaitStop|Configure|Restart|RemoveService|RemoveExisting|LockFolder)/ {mark[n] = 1}
             END {for (i = 1; i <= n; i++) if (mark[i]) print name[i - 1] " < " name[i] " < " name[i + 1]}'
-    echo "[Carrying the worker over, and the restart: type target condition, both sequences]"
+    echo "[The package's own actions after Inspect: type target condition, both sequences]"
     for sequence in InstallExecuteSequence InstallUISequence; do
-        table "$sequence" '$1 ~ /^(KeepWorker|Restart)/ {print $1, $2}'
+        table "$sequence" '$1 ~ /^(KeepWorker|Remember|Reinstall|Configure|Restart|RemoveService)/ {print $1, $2}'
     done | LC_ALL=C sort -u | while IFS="$(printf '\t')" read -r action condition; do
         printf '%s\t%s\n' "$(table CustomAction "\$1 == \"$action\" {print \$1, \$2, \$4}")" "$condition"
     done
 )
 
 tab=$(printf '\t')
-expected=$(sed "s/@VERSION@/$version/g; s/@UPGRADE_CODE@/$upgrade_code/g; s/@BITS@/$bits/g; s/@REG@/$((bits + 4))/g; s/|/$tab/g" <<'EOF'
+expected=$(sed "s/@VERSION@/$version/g; s/@UPGRADE_CODE@/$upgrade_code/g; s/@BITS@/$bits/g; s/@REG@/$((bits + 4))/g; s/|/$tab/g; s/@BAR@/|/g" <<'EOF'
 [ServiceInstall: id name type start errorcontrol account arguments component]
-HostInteractiveAuto|[SERVICENAME]|272|2|32769|||HostInteractiveAuto
-HostInteractiveDemand|[SERVICENAME]|272|3|32769|||HostInteractiveDemand
-HostInteractiveDisabled|[SERVICENAME]|272|4|32769|||HostInteractiveDisabled
-HostOwnAuto|[SERVICENAME]|16|2|32769|||HostOwnAuto
-HostOwnDemand|[SERVICENAME]|16|3|32769|||HostOwnDemand
-HostOwnDisabled|[SERVICENAME]|16|4|32769|||HostOwnDisabled
 [ServiceControl: id name event wait component]
-StopRemove|[SERVICENAME]|170|1|Settings
+Stop|[SERVICENAME]|34|1|Settings
 [Component: id registered attributes condition keypath]
-HostInteractiveAuto|yes|@BITS@|INTERACTIVE="1" AND STARTTYPE="auto"|HostInteractiveAuto
-HostInteractiveDemand|yes|@BITS@|INTERACTIVE="1" AND STARTTYPE="demand"|HostInteractiveDemand
-HostInteractiveDisabled|yes|@BITS@|INTERACTIVE="1" AND STARTTYPE="disabled"|HostInteractiveDisabled
-HostOwnAuto|yes|@BITS@|INTERACTIVE<>"1" AND STARTTYPE="auto"|HostOwnAuto
-HostOwnDemand|yes|@BITS@|INTERACTIVE<>"1" AND STARTTYPE="demand"|HostOwnDemand
-HostOwnDisabled|yes|@BITS@|INTERACTIVE<>"1" AND STARTTYPE="disabled"|HostOwnDisabled
+HostProgram|yes|@BITS@||HostProgram
 Settings|yes|@REG@||registry
 Worker|-|@BITS@|HOLV_WORKER_FREE|Worker
 WorkerRecord|yes|@REG@|HOLV_WORKER_FREE OR Installed|registry
 [File: id name]
 CheckTool|HOLVCHK.EXE
-HostInteractiveAuto|HOLVSVC.EXE
-HostInteractiveDemand|HOLVSVC.EXE
-HostInteractiveDisabled|HOLVSVC.EXE
-HostOwnAuto|HOLVSVC.EXE
-HostOwnDemand|HOLVSVC.EXE
-HostOwnDisabled|HOLVSVC.EXE
+HostProgram|HOLVSVC.EXE
 MinimalWorker|minimal_worker.c
 Worker|HOLV32IP.EXE
 WorkerHeader|holvsvc_shutdown_event.h
+[Registry: the remembered values]
+InstallDir|[INSTALLDIR]|Settings
+Interactive|[INTERACTIVE]|Settings
+ProductCode|[ProductCode]|Settings
+RestartDelay|[HOLV_RESTARTDELAY]|Settings
+ServiceName|[SERVICENAME]|Settings
+StartType|[STARTTYPE]|Settings
+WorkerSha256|(its hash)|WorkerRecord
 [Property]
 ALLUSERS|1
 ProductVersion|@VERSION@
-SecureCustomProperties|HOLV_NEWER_FOUND;HOLV_OLDER_FOUND;INSTALLDIR;INTERACTIVE;SERVICENAME;STARTTYPE
+SecureCustomProperties|HOLV_NEWER_FOUND;HOLV_OLDER_FOUND;INSTALLDIR;INTERACTIVE;RESTARTDELAY;SERVICENAME;STARTTYPE
 UpgradeCode|@UPGRADE_CODE@
 [Upgrade: code min max attributes property]
 @UPGRADE_CODE@|0.0.0|@VERSION@|257|HOLV_OLDER_FOUND
 @UPGRADE_CODE@|@VERSION@||2|HOLV_NEWER_FOUND
 [LaunchCondition]
-Installed OR INTERACTIVE="0" OR INTERACTIVE="1"
-Installed OR NOT HOLV_DIR_TOO_LONG
 Installed OR NOT HOLV_FOREIGN_SERVICE
-Installed OR SERVICENAME="QuenraClient" OR SERVICENAME="QuenraService" OR SERVICENAME="KORVIService" OR SERVICENAME="KORVIClient" OR SERVICENAME="PlunwickService" OR SERVICENAME="PlunwickClient"
-Installed OR STARTTYPE="auto" OR STARTTYPE="demand" OR STARTTYPE="disabled"
+NOT HOLV_BAD_RESTARTDELAY
+NOT HOLV_DIR_MOVED
+NOT HOLV_DIR_NOT_ANSI
+NOT HOLV_DIR_TOO_LONG
+NOT HOLV_INTERACTIVE_ACCOUNT
 NOT HOLV_NEWER_FOUND
+NOT HOLV_RENAMED
 Privileged
+REMOVE~="ALL" OR INTERACTIVE="0" OR INTERACTIVE="1"
+REMOVE~="ALL" OR SERVICENAME="QuenraClient" OR SERVICENAME="QuenraService" OR SERVICENAME="KORVIService" OR SERVICENAME="KORVIClient" OR SERVICENAME="PlunwickService" OR SERVICENAME="PlunwickClient"
+REMOVE~="ALL" OR STARTTYPE="auto" OR STARTTYPE="demand" OR STARTTYPE="disabled"
 [RemoveFile]
 Worker|WorkerRecord|HOLV32IP.EXE|HOLV_WORKER_DIR|2
 [InstallExecuteSequence: the package's actions and their neighbours]
@@ -110,16 +109,32 @@ RestoreInstallDir < DefaultInteractive < DefaultStartType
 DefaultInteractive < DefaultStartType < DefaultInstallDir
 DefaultStartType < DefaultInstallDir < Inspect
 DefaultInstallDir < Inspect < KeepWorker
-Inspect < KeepWorker < LaunchConditions
+Inspect < KeepWorker < RememberRestartDelay
+KeepWorker < RememberRestartDelay < ReinstallHost
+RememberRestartDelay < ReinstallHost < LaunchConditions
 InstallInitialize < RemoveExistingProducts < ProcessComponents
 StopServices < AwaitStopData < AwaitStop
 AwaitStopData < AwaitStop < DeleteServices
 RemoveFiles < LockFolderData < LockFolder
 LockFolderData < LockFolder < InstallFiles
+WriteRegistryValues < ConfigureServiceRollbackData < ConfigureServiceRollback
+ConfigureServiceRollbackData < ConfigureServiceRollback < ConfigureServiceData
+ConfigureServiceRollback < ConfigureServiceData < ConfigureService
+ConfigureServiceData < ConfigureService < StartServices
 StartServices < RestartData < Restart
 RestartData < Restart < RegisterUser
-[Carrying the worker over, and the restart: type target condition, both sequences]
+PublishProduct < RemoveServiceData < RemoveService
+RemoveServiceData < RemoveService < InstallFinalize
+[The package's own actions after Inspect: type target condition, both sequences]
+ConfigureService|3073|HolvConfigureService|$Settings=3
+ConfigureServiceData|51|[SERVICENAME]@BAR@[INTERACTIVE]@BAR@[STARTTYPE]@BAR@[RESTARTDELAY]@BAR@[INSTALLDIR]@BAR@[HOLV_SERVICE_BEFORE]|$Settings=3
+ConfigureServiceRollback|3393|HolvConfigureServiceRollback|$Settings=3
+ConfigureServiceRollbackData|51|[HOLV_SERVICE_BEFORE]|$Settings=3
 KeepWorker|51|ALL|NOT Installed AND HOLV_OLDER_FOUND AND HOLV_SAVED_WORKER_SHA256 AND NOT (Preselected OR ADDLOCAL OR REMOVE OR ADDSOURCE OR ADDDEFAULT OR REINSTALL OR ADVERTISE OR COMPADDLOCAL OR COMPADDSOURCE OR COMPADDDEFAULT OR FILEADDLOCAL OR FILEADDSOURCE OR FILEADDDEFAULT)
+ReinstallHost|51|Host|Installed AND NOT REINSTALL AND NOT REMOVE~="ALL"
+RememberRestartDelay|51|[RESTARTDELAY]|RESTARTDELAY
+RemoveService|3073|HolvRemoveService|$Settings=2
+RemoveServiceData|51|[SERVICENAME]@BAR@[UPGRADINGPRODUCTCODE]|$Settings=2
 Restart|3137|HolvRestart|HOLV_WAS_RUNNING AND $Settings=3
 RestartData|51|[SERVICENAME]|HOLV_WAS_RUNNING AND $Settings=3
 EOF

@@ -1,0 +1,316 @@
+// The package's service logic on the simulated service manager: one table of
+// settings an administrator gives the installed service. Each goes through a
+// repair, an upgrade, an upgrade whose older version's removal deleted the
+// service, an upgrade that makes the service interactive and sets recovery,
+// that upgrade's rollback, and an uninstall; every field the service manager
+// stores is compared each time, and the package's reader against them.
+#include "packaging/msi/service_settings.h"
+#include "support/sim_control.h"
+
+#include <gtest/gtest.h>
+
+#include <functional>
+#include <memory>
+#include <string>
+#include <vector>
+
+namespace {
+
+using Fields = std::vector<std::string>;
+
+std::string Join(const std::vector<std::string>& names)
+{
+    std::string text;
+    for (const std::string& name : names)
+        text += name + ";";
+    return text;
+}
+
+// Every field the simulated service manager stores, one a line, so a
+// difference names the field.
+Fields FieldsOf(const sim::InstalledService& s)
+{
+    std::string actions;
+    for (const auto& a : s.actions)
+        actions += std::to_string(a.first) + "/" + std::to_string(a.second) + ";";
+    return {
+        "type=" + std::to_string(s.type),
+        "startType=" + std::to_string(s.startType),
+        "errorControl=" + std::to_string(s.errorControl),
+        "binaryPath=" + s.binaryPath,
+        "loadOrderGroup=" + s.loadOrderGroup,
+        "tagId=" + std::to_string(s.tagId),
+        "dependencies=" + Join(s.dependencies),
+        "startName=" + s.startName,
+        "password=" + s.password,
+        "displayName=" + s.displayName,
+        "description=" + s.description,
+        "resetPeriod=" + std::to_string(s.resetPeriod),
+        "actions=" + actions,
+        "rebootMessage=" + s.rebootMessage,
+        "command=" + s.command,
+        "failureFlag=" + std::to_string(s.failureFlag),
+        "delayedAutoStart=" + std::to_string(s.delayedAutoStart),
+        "preshutdownTimeout=" + std::to_string(s.preshutdownTimeout),
+        "requiredPrivileges=" + Join(s.requiredPrivileges),
+        "sidType=" + std::to_string(s.sidType),
+    };
+}
+
+// The same fields as the package's own reader sees them through the API
+// (all but the password, which no query returns).
+Fields FieldsRead(const ServiceSettings& s)
+{
+    auto list = [](const char* p) {
+        std::vector<std::string> names;
+        for (; *p; p += strlen(p) + 1)
+            names.push_back(p);
+        return Join(names);
+    };
+    std::string actions;
+    for (DWORD i = 0; i < s.actionCount; i++)
+        actions += std::to_string(s.actions[i].Type) + "/" + std::to_string(s.actions[i].Delay) + ";";
+    return {
+        "type=" + std::to_string(s.type),
+        "startType=" + std::to_string(s.startType),
+        "errorControl=" + std::to_string(s.errorControl),
+        "binaryPath=" + std::string(s.binaryPath),
+        "loadOrderGroup=" + std::string(s.loadOrderGroup),
+        "tagId=" + std::to_string(s.tagId),
+        "dependencies=" + list(s.dependencies),
+        "startName=" + std::string(s.startName),
+        "password=(not read)",
+        "displayName=" + std::string(s.displayName),
+        "description=" + std::string(s.description),
+        "resetPeriod=" + std::to_string(s.resetPeriod),
+        "actions=" + actions,
+        "rebootMessage=" + std::string(s.rebootMessage),
+        "command=" + std::string(s.command),
+        "failureFlag=" + std::to_string(s.failureFlag),
+        "delayedAutoStart=" + std::to_string(s.delayedAutoStart),
+        "preshutdownTimeout=" + std::to_string(s.preshutdownTimeout),
+        "requiredPrivileges=" + list(s.requiredPrivileges),
+        "sidType=" + std::to_string(s.sidType),
+    };
+}
+
+const char* const Name = "QuenraService";
+// HolvConfigureService's data without the settings read before: the first
+// installation's, and a later one's that makes the service interactive and
+// sets recovery.
+const std::string Installed = "QuenraService|0|auto||C:\\Program Files\\Holv\\|";
+const std::string Interactive = "QuenraService|1|demand|60000|C:\\Program Files\\Holv|";
+const std::string InstalledPath = "\"C:\\Program Files\\Holv\\HOLVSVC.EXE\"";
+
+sim::InstalledService* Stored()
+{
+    auto it = sim::script().installed.find(Name);
+    return it == sim::script().installed.end() ? nullptr : &it->second;
+}
+
+// An administrator's change, through the service manager as sc.exe makes it.
+using Change = std::function<BOOL(SC_HANDLE)>;
+
+BOOL Config2(SC_HANDLE s, DWORD level, void* info) { return ChangeServiceConfig2A(s, level, info); }
+
+BOOL Config(SC_HANDLE s, DWORD type, DWORD start, DWORD error, const char* path, const char* group,
+            const char* dependencies, const char* account, const char* password, const char* display)
+{
+    return ChangeServiceConfigA(s, type, start, error, path, group, nullptr, dependencies, account, password, display);
+}
+
+const DWORD Same = SERVICE_NO_CHANGE;
+
+struct Row {
+    const char* what;
+    Change change;
+    bool interactiveAllowed;  // the account is LocalSystem
+    bool passwordNeeded;      // the account logs on with a password
+};
+
+// What the installation reads before it changes anything, as HolvInspect does.
+std::string Before()
+{
+    auto settings = std::make_unique<ServiceSettings>();
+    SC_HANDLE manager = OpenSCManagerA(nullptr, nullptr, SC_MANAGER_CONNECT);
+    SC_HANDLE service = OpenServiceA(manager, Name, SERVICE_QUERY_CONFIG);
+    bool read = service && ReadServiceSettings(service, settings.get()) == 0;
+    if (service)
+        CloseServiceHandle(service);
+    CloseServiceHandle(manager);
+    static char text[SettingsTextSize];
+    EXPECT_TRUE(FormatServiceSettings(Name, read ? settings.get() : nullptr, text, sizeof text));
+    return text;
+}
+
+// One run of HolvConfigureService on its data.
+ServiceOutcome Configure(const std::string& data)
+{
+    PackageService service;
+    const char* text = nullptr;
+    auto before = std::make_unique<ServiceSettings>();
+    char name[ServiceNameSize];
+    bool installed = false;
+    if (!ParsePackageService(data.c_str(), &service, &text))
+        return {"ParsePackageService", 0, false, false, false, nullptr};
+    bool read = *text && ParseServiceSettings(text, name, &installed, before.get());
+    EXPECT_TRUE(!*text || read) << text;
+    return ApplyPackageService(service, read && installed ? before.get() : nullptr);
+}
+
+void Apply(const std::string& data)
+{
+    ServiceOutcome outcome = Configure(data);
+    ASSERT_EQ(outcome.failedStep, nullptr) << data << ": error " << outcome.error;
+}
+
+TEST(PackageService, EverySettingSurvivesRepairUpgradeAndRollback)
+{
+    static const char* const Privileges = "SeChangeNotifyPrivilege\0SeImpersonatePrivilege\0";
+    static SC_ACTION actions[] = {{SC_ACTION_RESTART, 5000}, {SC_ACTION_RUN_COMMAND, 1000}, {SC_ACTION_NONE, 0}};
+    const std::vector<Row> rows = {
+        {"nothing changed", [](SC_HANDLE) { return TRUE; }, true, false},
+        {"description",
+         [](SC_HANDLE s) {
+             SERVICE_DESCRIPTIONA d = {(LPSTR) "Runs the Quenra worker | for the plant floor"};
+             return Config2(s, SERVICE_CONFIG_DESCRIPTION, &d);
+         },
+         true, false},
+        {"account without a password",
+         [](SC_HANDLE s) { return Config(s, Same, Same, Same, 0, 0, 0, "NT AUTHORITY\\LocalService", "", 0); },
+         false, false},
+        {"account with a password",
+         [](SC_HANDLE s) { return Config(s, Same, Same, Same, 0, 0, 0, "PLANT\\svc-quenra", "S3cret!", 0); }, false,
+         true},
+        {"error control, group, dependencies, display name",
+         [](SC_HANDLE s) {
+             return Config(s, Same, Same, SERVICE_ERROR_SEVERE, 0, "HolvGroup", "Tcpip\0+NetworkProvider\0\0", 0, 0,
+                           "Quenra worker host");
+         },
+         true, false},
+        {"recovery set by hand",
+         [](SC_HANDLE s) {
+             SERVICE_FAILURE_ACTIONSA f = {3600, (LPSTR) "Quenra restarts the computer", (LPSTR) "C:\\Tools\\alert.cmd",
+                                           3, actions};
+             SERVICE_FAILURE_ACTIONS_FLAG flag = {TRUE};
+             return Config2(s, SERVICE_CONFIG_FAILURE_ACTIONS, &f) &&
+                    Config2(s, SERVICE_CONFIG_FAILURE_ACTIONS_FLAG, &flag);
+         },
+         true, false},
+        {"delayed start, preshutdown, privileges, service SID",
+         [](SC_HANDLE s) {
+             SERVICE_DELAYED_AUTO_START_INFO delayed = {TRUE};
+             SERVICE_PRESHUTDOWN_INFO preshutdown = {60000};
+             SERVICE_REQUIRED_PRIVILEGES_INFOA privileges = {(LPSTR)Privileges};
+             SERVICE_SID_INFO sid = {SERVICE_SID_TYPE_RESTRICTED};
+             return Config2(s, SERVICE_CONFIG_DELAYED_AUTO_START_INFO, &delayed) &&
+                    Config2(s, SERVICE_CONFIG_PRESHUTDOWN_INFO, &preshutdown) &&
+                    Config2(s, SERVICE_CONFIG_REQUIRED_PRIVILEGES_INFO, &privileges) &&
+                    Config2(s, SERVICE_CONFIG_SERVICE_SID_INFO, &sid);
+         },
+         true, false},
+        // The package's own three: each installation sets them from its
+        // properties again.
+        {"type, start type and path changed by hand",
+         [](SC_HANDLE s) {
+             return Config(s, SERVICE_WIN32_OWN_PROCESS | SERVICE_INTERACTIVE_PROCESS, SERVICE_DISABLED, Same,
+                           "C:\\Elsewhere\\HOLVSVC.EXE -x", 0, 0, 0, 0, 0);
+         },
+         true, false},
+    };
+
+    for (const Row& row : rows) {
+        SCOPED_TRACE(row.what);
+        sim::Reset();
+        sim::script().serviceName.clear();  // nothing runs: only what the package creates is installed
+
+        // The first installation, then the administrator's change.
+        Apply(Installed + Before());
+        ASSERT_NE(Stored(), nullptr);
+        EXPECT_EQ(Stored()->description, "HOLV service host: runs the worker program its INI file names");
+        SC_HANDLE manager = OpenSCManagerA(nullptr, nullptr, SC_MANAGER_CONNECT);
+        SC_HANDLE service = OpenServiceA(manager, Name, SERVICE_CHANGE_CONFIG | SERVICE_QUERY_CONFIG);
+        ASSERT_TRUE(row.change(service));
+
+        // The package's reader sees what the service manager holds.
+        auto read = std::make_unique<ServiceSettings>();
+        ASSERT_EQ(ReadServiceSettings(service, read.get()), 0u);
+        Fields stored = FieldsOf(*Stored());
+        for (std::string& field : stored)
+            if (field.rfind("password=", 0) == 0)
+                field = "password=(not read)";
+        EXPECT_EQ(FieldsRead(*read), stored);
+        CloseServiceHandle(service);
+        CloseServiceHandle(manager);
+
+        // After a repair or upgrade: as the administrator left it, but for the
+        // package's own three.
+        const sim::InstalledService administrators = *Stored();
+        sim::InstalledService expected = administrators;
+        expected.type = SERVICE_WIN32_OWN_PROCESS;
+        expected.startType = SERVICE_AUTO_START;
+        expected.binaryPath = InstalledPath;
+
+        Apply(Installed + Before());  // repair
+        EXPECT_EQ(FieldsOf(*Stored()), FieldsOf(expected)) << "after the repair";
+
+        // Upgrade: the older version's removal keeps the service, the newer
+        // one changes it in place.
+        char removed[ServiceNameSize];
+        bool keep = false;
+        std::string before = Before();
+        ASSERT_TRUE(ParseRemoval("QuenraService|{5A3F0C2E-7B8D-4E21-9C6A-0D1E2F3A4B5C}", removed, &keep));
+        EXPECT_TRUE(keep);
+        Apply(Installed + before);
+        EXPECT_EQ(FieldsOf(*Stored()), FieldsOf(expected)) << "after the upgrade";
+
+        // An older version's removal that deletes it anyway: created again
+        // with all it had but the password, which no query returns.
+        before = Before();
+        ASSERT_EQ(DeletePackageService(Name).failedStep, nullptr);
+        ServiceOutcome outcome = Configure(Installed + before);
+        EXPECT_EQ(outcome.failedStep, nullptr);
+        EXPECT_TRUE(outcome.recreated);
+        EXPECT_EQ(outcome.passwordNeeded, row.passwordNeeded);
+        sim::InstalledService recreated = expected;
+        recreated.password.clear();
+        EXPECT_EQ(FieldsOf(*Stored()), FieldsOf(recreated)) << "created again from " << before;
+
+        // An upgrade given INTERACTIVE=1 and RESTARTDELAY=60000: only those
+        // change, where the account allows it; its rollback puts all back.
+        *Stored() = administrators;
+        before = Before();
+        outcome = Configure(Interactive + before);
+        sim::InstalledService changed = administrators;
+        if (row.interactiveAllowed) {
+            EXPECT_EQ(outcome.failedStep, nullptr);
+            changed.type = SERVICE_WIN32_OWN_PROCESS | SERVICE_INTERACTIVE_PROCESS;
+            changed.startType = SERVICE_DEMAND_START;
+            changed.binaryPath = InstalledPath;
+            changed.resetPeriod = 86400;
+            changed.actions.assign(3, {SC_ACTION_RESTART, 60000});
+            changed.failureFlag = true;
+        } else {
+            // Windows refuses an interactive service with another account.
+            EXPECT_STREQ(outcome.failedStep, "ChangeServiceConfigA");
+            EXPECT_EQ(outcome.error, (DWORD)ERROR_INVALID_PARAMETER);
+        }
+        EXPECT_EQ(FieldsOf(*Stored()), FieldsOf(changed)) << "after the upgrade with properties";
+        outcome = RestoreServiceSettings(before.c_str());
+        EXPECT_EQ(outcome.failedStep, nullptr);
+        EXPECT_EQ(FieldsOf(*Stored()), FieldsOf(administrators)) << "after its rollback, from " << before;
+
+        // The uninstall deletes it; the rollback of a first installation too.
+        ASSERT_TRUE(ParseRemoval("QuenraService|", removed, &keep));
+        EXPECT_FALSE(keep);
+        EXPECT_EQ(DeletePackageService(removed).failedStep, nullptr);
+        EXPECT_EQ(Stored(), nullptr);
+        before = Before();
+        EXPECT_EQ(before, "QuenraService|0");
+        Apply(Installed + before);
+        EXPECT_EQ(RestoreServiceSettings(before.c_str()).failedStep, nullptr);
+        EXPECT_EQ(Stored(), nullptr);
+    }
+}
+
+}  // namespace
