@@ -1,6 +1,7 @@
 # Checks the ZIP package's files against its README.txt: the install rules
 # CPack packs are run into a scratch folder, and each file there must be one
-# the README's list names, and each file the list names must be there.
+# the README's list names, and each file the list names must be there. The
+# README must end every line with CR LF.
 # Usage: bash check_zip_files.sh CMAKE BUILD_DIR README SCRATCH
 set -u
 cmake=$1 build=$2 readme=$3 scratch=$4
@@ -13,6 +14,11 @@ packed=$(cd "$scratch" && find . -type f | sed 's|^\./||; s|/|\\|g' | LC_ALL=C s
 named=$(tr -d '\r' <"$readme" | awk '/which holds:/ {on = 1; next}
     on && /^$/ && seen {exit}
     on && /^  [^ ]/ {print $1; seen = 1}' | LC_ALL=C sort)
+# Windows' Notepad of old shows a bare LF as no line end at all.
+if grep -q $'[^\r]$' "$readme" 2>/dev/null || grep -qx '' "$readme"; then
+    echo "FAIL - $readme has lines that do not end in CR LF"
+    exit 1
+fi
 if [ "$packed" = "$named" ]; then
     echo "PASSED: the ZIP holds the $(echo "$named" | wc -l) files its README names"
     exit 0

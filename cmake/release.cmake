@@ -70,7 +70,8 @@ else()
     set(HOLV_BITS 32)
     set(HOLV_WINE_BITS "These programs are 32-bit. A Wine that cannot run 32-bit programs (only\n  wine64, without wine32) ends them at once without doing anything: no\n  output, no log.")
 endif()
-string(REPLACE "\\n" "\n" HOLV_WINE_BITS "${HOLV_WINE_BITS}")
+# The README is CRLF throughout; configure_file converts only its own lines.
+string(REPLACE "\n" "\r\n" HOLV_WINE_BITS "${HOLV_WINE_BITS}")
 configure_file(${PROJECT_SOURCE_DIR}/docs/package-readme.txt ${PROJECT_BINARY_DIR}/package/README.txt
     @ONLY NEWLINE_STYLE CRLF)
 
