@@ -139,6 +139,9 @@ TEST_F(CheckTest, PredictsTheHostOnEachLayoutAndChangesNothing)
         {"a minus sign inside a word", [&] { self(); WriteFile("HOLV32.INI", "; the-end\r\n"); times(200, "", 0); }, 1,
          "HOLV32.INI", "nd",
          {"warning: the option -end comes from inside the word the-end", "error: the start will not find nd.exe"}},
+        {"an -e from inside a comment word, cut at a blank",
+         [&] { self(); WriteFile("HOLV32.INI", "; re-enable the -t option\r\n"); }, 1, "HOLV32.INI", "nable",
+         {"warning: the option -enable comes from inside the word re-enable", "!needs quotes"}},
         {"options the host never uses",
          [&] {
              self();
