@@ -14,6 +14,7 @@
 #include <fstream>
 #include <functional>
 #include <map>
+#include <regex>
 #include <sstream>
 
 namespace fs = std::filesystem;
@@ -107,6 +108,17 @@ TEST_F(CheckTest, PredictsTheHostOnEachLayoutAndChangesNothing)
          },
          0, "HOLV32.INI", "Run\\W.EXE",
          {"warning: the start overwrites Run\\W.EXE, whose bytes differ", "note: on NTFS an overwritten file"}},
+        // Another service runs the target: the copy fails with 32 and the old
+        // program starts.
+        {"a target in use",
+         [&] {
+             self(); fs::create_directory("Run"); WriteFile("Run/W.EXE", sim::ProgramImage("old"));
+             WriteFile("HOLV32.INI", "-eRun\\W.EXE"); times(200, "Run/W.EXE", 100);
+             sim::script().filesInUse = {dir + "/Run/W.EXE"};
+         },
+         0, "HOLV32.INI", "Run\\W.EXE",
+         {"warning: the copy to Run\\W.EXE will fail: it is in use", "runs the old program (error 32)",
+          "note: the start finds the program as Run\\W.EXE", "!the start overwrites", "!on NTFS"}},
         {"a newer target is kept",
          [&] {
              self(); fs::create_directory("Run"); WriteFile("Run/W.EXE", sim::ProgramImage("mine"));
@@ -269,6 +281,7 @@ TEST_F(CheckTest, PredictsTheHostOnEachLayoutAndChangesNothing)
         EXPECT_TRUE(LogSink == nullptr);
         if (row.checkHere)
             continue;
+        std::string predicted = CheckOutput;
 
         // The host on the same layout, started as the service manager would.
         std::string argv0 = dir + "/" + row.subfolder + (row.subfolder[0] ? "/" : "") + "HOLVSVC.EXE";
@@ -297,6 +310,13 @@ TEST_F(CheckTest, PredictsTheHostOnEachLayoutAndChangesNothing)
             program.replace(at, 4, "\n");
         EXPECT_TRUE(log.empty() || log.find("Service starting " + program + " using inifile " + row.ini) !=
                                        std::string::npos) << log;
+        // The copy as predicted: made, or failed with the error given.
+        std::smatch copyError;
+        if (!log.empty() && predicted.find("refresh: before the start the host copies") != std::string::npos)
+            EXPECT_NE(log.find(std::regex_search(predicted, copyError, std::regex("will fail: [^\n]*\\(error ([0-9]+)\\)"))
+                                   ? "failed, reason=" + copyError[1].str()
+                                   : "New EXE detected, copied"),
+                      std::string::npos) << log;
         bool started = !sim::starts().empty() && sim::starts()[0].processId != 0;
         EXPECT_EQ(started, row.status == 0) << log;
         if (!started && Facts.startError && !log.empty())

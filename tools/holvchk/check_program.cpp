@@ -332,7 +332,7 @@ static bool SameBytes(const char* first, const char* second)
 // succeeds. It opens the source before it makes the target, so a source
 // that is a folder fails first (5); then the target's name; then its folder
 // (3); a folder or a read-only file in the target's place is not
-// overwritten (5).
+// overwritten (5), nor a file in use (32).
 static DWORD CopyError(const char* target, const char** why)
 {
     if (IsDirectory("HOLV32IP.EXE")) {
@@ -357,6 +357,20 @@ static DWORD CopyError(const char* target, const char** why)
     if (attributes != INVALID_FILE_ATTRIBUTES && (attributes & FILE_ATTRIBUTE_READONLY)) {
         *why = "it is read-only, and a copy does not overwrite a read-only file";
         return ERROR_ACCESS_DENIED;
+    }
+    // Windows writes no running program's image: over a program another
+    // service runs the copy fails with 32. Opened for writing as the copy
+    // opens it, and closed at once: nothing is cut short or made.
+    if (attributes != INVALID_FILE_ATTRIBUTES) {
+        HANDLE file = CreateFileA(target, GENERIC_WRITE, FILE_SHARE_READ | FILE_SHARE_WRITE, NULL, OPEN_EXISTING, 0,
+                                  NULL);
+        if (file != INVALID_HANDLE_VALUE) {
+            CloseHandle(file);
+        } else if (GetLastError() == ERROR_SHARING_VIOLATION) {
+            *why = "it is in use (a running program's image cannot be written: does another service run it?), so "
+                   "the start runs the old program";
+            return ERROR_SHARING_VIOLATION;
+        }
     }
     return 0;
 }
