@@ -336,6 +336,7 @@ TEST_F(CheckTest, RefusesUnknownNamesAndMissingFolders)
         {"quenraservice", NULL, "unknown service name"},
         {"", NULL, "unknown service name"},
         {"QuenraService", "no/such/folder", "the folder no/such/folder does not exist"},
+        {"QuenraService", "HOLV32.INI", "HOLVCHK: HOLV32.INI is not a folder (error 267)"},
     };
     for (const Case& c : cases) {
         SCOPED_TRACE(c.name);

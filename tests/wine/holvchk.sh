@@ -305,6 +305,16 @@ while read -r name dir what arg; do
 done <<<"$table"
 stop_busy
 
+# Where no folder is checked: a file named as the folder (2).
+while IFS='|' read -r name arg expected shows; do
+    wine_out "$WORK/check.out" 'C:\TOOLS\HOLVCHK.EXE' "$name" ${arg:+"$arg"}
+    status=$?
+    expect_eq "$name $arg: exit status" "$expected" "$status"
+    check "$name $arg: the check shows: $shows" grep -qF -- "$shows" "$WORK/check.out"
+done <<EOF
+QuenraService|C:\\TOOLS\\KEEPER.INI|2|HOLVCHK: C:\\TOOLS\\KEEPER.INI is not a folder (error 267)
+EOF
+
 echo "layouts: $rows, the host started the worker in $started_rows"
 check "at least 40 layouts, both outcomes among them" \
     [ "$rows" -ge 40 ] && [ "$started_rows" -gt 0 ] && [ "$started_rows" -lt "$rows" ]

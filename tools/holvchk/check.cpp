@@ -83,10 +83,11 @@ int CheckFolder(const char* name, const char* directory)
 
     ReadInstallation(name);
     if (!EnterFolder(directory)) {
-        char problem[CheckLineSize];
-        snprintf(problem, sizeof problem, "the folder %s does not exist (error %lu)",
-                 directory ? directory : Facts.hostDirectory, (unsigned long)GetLastError());
-        snprintf(CheckOutput, sizeof CheckOutput, "HOLVCHK: %s\n", problem);
+        DWORD error = GetLastError();
+        bool file = error == ERROR_DIRECTORY;
+        snprintf(CheckOutput, sizeof CheckOutput, "HOLVCHK: %s%s %s (error %lu)\n", file ? "" : "the folder ",
+                 directory ? directory : Facts.hostDirectory, file ? "is not a folder" : "does not exist",
+                 (unsigned long)error);
         return CheckUsage;
     }
 
