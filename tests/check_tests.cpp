@@ -219,7 +219,7 @@ TEST_F(CheckTest, PredictsTheHostOnEachLayoutAndChangesNothing)
          0, "HOLV32.INI", "HOLV32IP.EXE",
          {"error: the binary path holds a space and no quotes: Windows starts " + dir + "/My.exe in its place",
           "so it works in " + dir + "/:", "shutdown event: " + sim::EventNameFor(dir),
-          "the start finds the program as " + dir + "/My Svc/HOLV32IP.EXE"}},
+          "the start finds the program as " + dir + "/My Svc/HOLV32IP.EXE", "would start the worker (1 error, "}},
         {"not installed", [&] { sim::script().serviceName = "(none)"; }, 0, "HOLV32.INI", "HOLV32IP.EXE",
          {"note: QuenraService is not installed: assuming a service that is not interactive", "!recovery"}},
         {"a log that is a folder, and recovery set up",

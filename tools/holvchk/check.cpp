@@ -70,6 +70,35 @@ static bool EnterFolder(const char* directory)
     return true;
 }
 
+// The verdict behind the findings; returns the exit status. The counts:
+// errors (where the worker starts, only when there are some), access
+// findings when there are some, warnings, and notes where it starts.
+static int Conclude(const char* iniFile, const char* program, const char* commandLine, bool starts)
+{
+    char shownIni[CheckLineSize], shownProgram[CheckLineSize], verdict[CheckLineSize * 2];
+    ShowText(shownIni, sizeof shownIni, iniFile, strlen(iniFile), false);
+    ShowText(shownProgram, sizeof shownProgram, program, strlen(program), false);
+    int errors = FindingCount(FindingError), access = FindingCount(FindingAccess);
+    char counts[160] = "", counted[48];
+    size_t n = 0;
+    if (errors || !starts)
+        n += snprintf(counts + n, sizeof counts - n, "%s, ", Counted(counted, sizeof counted, errors, "error"));
+    if (access)
+        n += snprintf(counts + n, sizeof counts - n, "%s, ", Counted(counted, sizeof counted, access, "access finding"));
+    n += snprintf(counts + n, sizeof counts - n, "%s",
+                  Counted(counted, sizeof counted, FindingCount(FindingWarning), "warning"));
+    if (starts)
+        snprintf(counts + n, sizeof counts - n, ", %s", Counted(counted, sizeof counted, FindingCount(FindingNote), "note"));
+    if (starts)
+        snprintf(verdict, sizeof verdict, "HOLVCHK: %s in %s: the host would start the worker%s (%s)", Facts.name,
+                 Facts.directory, access ? ", but a non-administrator can choose what it runs" : "", counts);
+    else
+        snprintf(verdict, sizeof verdict, "HOLVCHK: %s in %s: the host would not start the worker, error %lu (%s)",
+                 Facts.name, Facts.directory, (unsigned long)Facts.startError, counts);
+    ComposeReport(shownIni, shownProgram, commandLine, verdict);
+    return !starts ? CheckDoesNotStart : access ? CheckStartsExposed : CheckStarts;
+}
+
 int CheckFolder(const char* name, const char* directory)
 {
     ResetReport();
@@ -118,27 +147,5 @@ int CheckFolder(const char* name, const char* directory)
     CheckRecovery();
     CheckAccess(name);
     LogSink = NULL;
-
-    char shownIni[CheckLineSize], shownProgram[CheckLineSize], verdict[CheckLineSize * 2];
-    ShowText(shownIni, sizeof shownIni, IniPath, strlen(IniPath), false);
-    ShowText(shownProgram, sizeof shownProgram, program, strlen(program), false);
-    bool starts = fits && Facts.programFound;
-    int access = FindingCount(FindingAccess);
-    char errors[32], warnings[32], notes[32], accessCount[48] = "";
-    Counted(errors, sizeof errors, FindingCount(FindingError), "error");
-    Counted(warnings, sizeof warnings, FindingCount(FindingWarning), "warning");
-    Counted(notes, sizeof notes, FindingCount(FindingNote), "note");
-    if (access) {
-        char counted[40];
-        snprintf(accessCount, sizeof accessCount, "%s, ", Counted(counted, sizeof counted, access, "access finding"));
-    }
-    if (starts)
-        snprintf(verdict, sizeof verdict, "HOLVCHK: %s in %s: the host would start the worker%s (%s%s, %s)", name,
-                 Facts.directory, access ? ", but a non-administrator can choose what it runs" : "", accessCount,
-                 warnings, notes);
-    else
-        snprintf(verdict, sizeof verdict, "HOLVCHK: %s in %s: the host would not start the worker, error %lu (%s, "
-                 "%s%s)", name, Facts.directory, (unsigned long)Facts.startError, errors, accessCount, warnings);
-    ComposeReport(shownIni, shownProgram, commandLine, verdict);
-    return !starts ? CheckDoesNotStart : access ? CheckStartsExposed : CheckStarts;
+    return Conclude(IniPath, program, commandLine, fits && Facts.programFound);
 }
