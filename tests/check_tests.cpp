@@ -81,6 +81,7 @@ TEST_F(CheckTest, PredictsTheHostOnEachLayoutAndChangesNothing)
         Lines findings;  // "kind: fragment"; a leading ! for one that must not be there
         const char* subfolder = "";  // where the host runs, below the test folder
         bool checkHere = false;      // the test folder is named to the check: no host run
+        bool noHost = false;         // the binary path names no file: the host never runs
     } rows[] = {
         {"default folder", self, 0, "HOLV32.INI", "HOLV32IP.EXE",
          {"note: INI candidate QuenraService.ini (service name): passed over, missing",
@@ -220,6 +221,20 @@ TEST_F(CheckTest, PredictsTheHostOnEachLayoutAndChangesNothing)
          {"error: the binary path holds a space and no quotes: Windows starts " + dir + "/My.exe in its place",
           "so it works in " + dir + "/:", "shutdown event: " + sim::EventNameFor(dir),
           "the start finds the program as " + dir + "/My Svc/HOLV32IP.EXE", "would start the worker (1 error, "}},
+        // The service manager finds no host: its folder is not checked unless
+        // named, and a named one does not make the start succeed.
+        {"a binary path that names no file", [&] { install("QuenraService", dir + "/SVCHOLVSVC.EXE", 0x10); }, 1,
+         "none", "none",
+         {"error: the binary path names no file the service manager can start: it looks for " + dir +
+          "/SVCHOLVSVC.EXE, but no such file; the start of QuenraService fails with error 2 before the host runs",
+          "HOLVCHK: QuenraService: the service manager would not start the host, error 2 (1 error, 0 warnings)",
+          "!INI candidate", "!HOLV32IP.EXE"}, "", false, true},
+        {"a binary path whose folder does not exist, the folder named",
+         [&] { install("QuenraService", "\"" + dir + "/NoSuch/HOLVSVC.EXE\" -x", 0x10); }, 1, "HOLV32.INI",
+         "HOLV32IP.EXE",
+         {"but its folder does not exist; the start of QuenraService fails with error 3",
+          "in " + dir + ": the service manager would not start the host, error 3", "note: the start finds the program"},
+         "", true},
         {"not installed", [&] { sim::script().serviceName = "(none)"; }, 0, "HOLV32.INI", "HOLV32IP.EXE",
          {"note: QuenraService is not installed: assuming a service that is not interactive", "!recovery"}},
         {"a log that is a folder, and recovery set up",
@@ -247,7 +262,11 @@ TEST_F(CheckTest, PredictsTheHostOnEachLayoutAndChangesNothing)
          },
          1, "HOLV32.INI", "HOLV32IP.EXE", {"error: the folder's path is 247 characters"}, deep.c_str()},
         {"another folder than the installed one",
-         [&] { fs::create_directory("Other"); install("QuenraService", dir + "/Other/HOLVSVC.EXE", 0x10); }, 0,
+         [&] {
+             fs::create_directory("Other"); WriteFile("Other/HOLVSVC.EXE", "host");
+             install("QuenraService", dir + "/Other/HOLVSVC.EXE", 0x10);
+         },
+         0,
          "HOLV32.INI", "HOLV32IP.EXE", {"note: the installed service runs from " + dir + "/Other, not from the folder"},
          "", true},
     };
@@ -263,7 +282,7 @@ TEST_F(CheckTest, PredictsTheHostOnEachLayoutAndChangesNothing)
         EXPECT_EQ(report[0], "INI file: " + row.ini);
         EXPECT_EQ(report[1], "Program: " + row.program);
         EXPECT_EQ(report[2].rfind("Command line: ", 0), 0u);
-        EXPECT_EQ(report.back().rfind("HOLVCHK: QuenraService in ", 0), 0u);
+        EXPECT_EQ(report.back().rfind(row.noHost ? "HOLVCHK: QuenraService: " : "HOLVCHK: QuenraService in ", 0), 0u);
         for (size_t i = 3; i + 1 < report.size(); i++)
             EXPECT_TRUE(report[i].rfind("error: ", 0) == 0 || report[i].rfind("warning: ", 0) == 0 ||
                         report[i].rfind("note: ", 0) == 0) << report[i];
@@ -279,7 +298,7 @@ TEST_F(CheckTest, PredictsTheHostOnEachLayoutAndChangesNothing)
         for (const char* call : {"CopyFileA", "CreateProcessA", "CreateEventA", "OpenEventA", "SetEvent"})
             EXPECT_EQ(std::count(calls.begin(), calls.end(), call), 0) << call;
         EXPECT_TRUE(LogSink == nullptr);
-        if (row.checkHere)
+        if (row.checkHere || row.noHost)
             continue;
         std::string predicted = CheckOutput;
 

@@ -305,7 +305,13 @@ while read -r name dir what arg; do
 done <<<"$table"
 stop_busy
 
-# Where no folder is checked: a file named as the folder (2).
+# Where no folder is checked: a file named as the folder (2); a binary path
+# that names no file, as a shell leaves C:\SVC\HOLVSVC.EXE without quotes (1),
+# with the error the service manager's start fails with.
+wine_run sc create PlunwickService binPath= 'C:SVCHOLVSVC.EXE' type= own
+check "sc create PlunwickService with C:SVCHOLVSVC.EXE" [ $? -eq 0 ]
+svcctl start PlunwickService >/dev/null
+expect_eq "Wine's start of PlunwickService" "start failed error=2" "$(tr -d '\r' <"$WORK/svcctl.out")"
 while IFS='|' read -r name arg expected shows; do
     wine_out "$WORK/check.out" 'C:\TOOLS\HOLVCHK.EXE' "$name" ${arg:+"$arg"}
     status=$?
@@ -313,6 +319,9 @@ while IFS='|' read -r name arg expected shows; do
     check "$name $arg: the check shows: $shows" grep -qF -- "$shows" "$WORK/check.out"
 done <<EOF
 QuenraService|C:\\TOOLS\\KEEPER.INI|2|HOLVCHK: C:\\TOOLS\\KEEPER.INI is not a folder (error 267)
+PlunwickService||1|looks for C:\\windows\\system32\\SVCHOLVSVC.EXE, but no such file; the start of PlunwickService fails with error 2
+PlunwickService||1|Command line: none
+PlunwickService||1|HOLVCHK: PlunwickService: the service manager would not start the host, error 2 (1 error, 0 warnings)
 EOF
 
 echo "layouts: $rows, the host started the worker in $started_rows"

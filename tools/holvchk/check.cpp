@@ -89,12 +89,18 @@ static int Conclude(const char* iniFile, const char* program, const char* comman
                   Counted(counted, sizeof counted, FindingCount(FindingWarning), "warning"));
     if (starts)
         snprintf(counts + n, sizeof counts - n, ", %s", Counted(counted, sizeof counted, FindingCount(FindingNote), "note"));
+    char where[MAX_PATH + 8] = "";
+    if (Facts.directory[0])
+        snprintf(where, sizeof where, " in %s", Facts.directory);
     if (starts)
-        snprintf(verdict, sizeof verdict, "HOLVCHK: %s in %s: the host would start the worker%s (%s)", Facts.name,
-                 Facts.directory, access ? ", but a non-administrator can choose what it runs" : "", counts);
+        snprintf(verdict, sizeof verdict, "HOLVCHK: %s%s: the host would start the worker%s (%s)", Facts.name, where,
+                 access ? ", but a non-administrator can choose what it runs" : "", counts);
+    else if (Facts.hostError)
+        snprintf(verdict, sizeof verdict, "HOLVCHK: %s%s: the service manager would not start the host, error %lu "
+                 "(%s)", Facts.name, where, (unsigned long)Facts.hostError, counts);
     else
-        snprintf(verdict, sizeof verdict, "HOLVCHK: %s in %s: the host would not start the worker, error %lu (%s)",
-                 Facts.name, Facts.directory, (unsigned long)Facts.startError, counts);
+        snprintf(verdict, sizeof verdict, "HOLVCHK: %s%s: the host would not start the worker, error %lu (%s)",
+                 Facts.name, where, (unsigned long)Facts.startError, counts);
     ComposeReport(shownIni, shownProgram, commandLine, verdict);
     return !starts ? CheckDoesNotStart : access ? CheckStartsExposed : CheckStarts;
 }
@@ -111,7 +117,10 @@ int CheckFolder(const char* name, const char* directory)
         return UsageReport("unknown service name");
 
     ReadInstallation(name);
-    if (!EnterFolder(directory)) {
+    // A host the service manager cannot start works in no folder: none is
+    // checked unless one is named, so no finding comes from an unrelated one.
+    bool hostless = Facts.hostError && !directory;
+    if (!hostless && !EnterFolder(directory)) {
         DWORD error = GetLastError();
         bool file = error == ERROR_DIRECTORY;
         snprintf(CheckOutput, sizeof CheckOutput, "HOLVCHK: %s%s %s (error %lu)\n", file ? "" : "the folder ",
@@ -122,6 +131,12 @@ int CheckFolder(const char* name, const char* directory)
 
     LogSink = CaptureLog;
     CheckInstallation();
+    if (hostless) {
+        LogSink = NULL;
+        Finding(FindingNote, "no folder is checked; to check the one the host should run in, name it: HOLVCHK %s "
+                "DIRECTORY", name);
+        return Conclude("none", "none", "none (the host does not run)", false);
+    }
     CheckIniChoice(name);
     ReadIniOptions();
     CheckOptions();
@@ -147,5 +162,5 @@ int CheckFolder(const char* name, const char* directory)
     CheckRecovery();
     CheckAccess(name);
     LogSink = NULL;
-    return Conclude(IniPath, program, commandLine, fits && Facts.programFound);
+    return Conclude(IniPath, program, commandLine, fits && Facts.programFound && !Facts.hostError);
 }
