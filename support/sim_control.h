@@ -118,6 +118,10 @@ struct Script {
     DWORD failComputerName = 0;
 
     std::map<std::string, DWORD> copyFailures;  // CopyFileA target as passed -> error
+    // Programs another process runs, as paths of this machine: Windows writes
+    // no running program's image, so a copy over one and an open of it for
+    // writing fail with 32.
+    std::vector<std::string> filesInUse;
     // Another process writing files at the same moment: run once, inside the
     // next WriteFile, before that write's bytes land.
     std::function<void()> otherProcessWrites;

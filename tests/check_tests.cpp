@@ -14,6 +14,7 @@
 #include <fstream>
 #include <functional>
 #include <map>
+#include <regex>
 #include <sstream>
 
 namespace fs = std::filesystem;
@@ -80,6 +81,7 @@ TEST_F(CheckTest, PredictsTheHostOnEachLayoutAndChangesNothing)
         Lines findings;  // "kind: fragment"; a leading ! for one that must not be there
         const char* subfolder = "";  // where the host runs, below the test folder
         bool checkHere = false;      // the test folder is named to the check: no host run
+        bool noHost = false;         // the binary path names no file: the host never runs
     } rows[] = {
         {"default folder", self, 0, "HOLV32.INI", "HOLV32IP.EXE",
          {"note: INI candidate QuenraService.ini (service name): passed over, missing",
@@ -107,6 +109,17 @@ TEST_F(CheckTest, PredictsTheHostOnEachLayoutAndChangesNothing)
          },
          0, "HOLV32.INI", "Run\\W.EXE",
          {"warning: the start overwrites Run\\W.EXE, whose bytes differ", "note: on NTFS an overwritten file"}},
+        // Another service runs the target: the copy fails with 32 and the old
+        // program starts.
+        {"a target in use",
+         [&] {
+             self(); fs::create_directory("Run"); WriteFile("Run/W.EXE", sim::ProgramImage("old"));
+             WriteFile("HOLV32.INI", "-eRun\\W.EXE"); times(200, "Run/W.EXE", 100);
+             sim::script().filesInUse = {dir + "/Run/W.EXE"};
+         },
+         0, "HOLV32.INI", "Run\\W.EXE",
+         {"warning: the copy to Run\\W.EXE will fail: it is in use", "runs the old program (error 32)",
+          "note: the start finds the program as Run\\W.EXE", "!the start overwrites", "!on NTFS"}},
         {"a newer target is kept",
          [&] {
              self(); fs::create_directory("Run"); WriteFile("Run/W.EXE", sim::ProgramImage("mine"));
@@ -139,6 +152,9 @@ TEST_F(CheckTest, PredictsTheHostOnEachLayoutAndChangesNothing)
         {"a minus sign inside a word", [&] { self(); WriteFile("HOLV32.INI", "; the-end\r\n"); times(200, "", 0); }, 1,
          "HOLV32.INI", "nd",
          {"warning: the option -end comes from inside the word the-end", "error: the start will not find nd.exe"}},
+        {"an -e from inside a comment word, cut at a blank",
+         [&] { self(); WriteFile("HOLV32.INI", "; re-enable the -t option\r\n"); }, 1, "HOLV32.INI", "nable",
+         {"warning: the option -enable comes from inside the word re-enable", "!needs quotes"}},
         {"options the host never uses",
          [&] {
              self();
@@ -204,7 +220,21 @@ TEST_F(CheckTest, PredictsTheHostOnEachLayoutAndChangesNothing)
          0, "HOLV32.INI", "HOLV32IP.EXE",
          {"error: the binary path holds a space and no quotes: Windows starts " + dir + "/My.exe in its place",
           "so it works in " + dir + "/:", "shutdown event: " + sim::EventNameFor(dir),
-          "the start finds the program as " + dir + "/My Svc/HOLV32IP.EXE"}},
+          "the start finds the program as " + dir + "/My Svc/HOLV32IP.EXE", "would start the worker (1 error, "}},
+        // The service manager finds no host: its folder is not checked unless
+        // named, and a named one does not make the start succeed.
+        {"a binary path that names no file", [&] { install("QuenraService", dir + "/SVCHOLVSVC.EXE", 0x10); }, 1,
+         "none", "none",
+         {"error: the binary path names no file the service manager can start: it looks for " + dir +
+          "/SVCHOLVSVC.EXE, but no such file; the start of QuenraService fails with error 2 before the host runs",
+          "HOLVCHK: QuenraService: the service manager would not start the host, error 2 (1 error, 0 warnings)",
+          "!INI candidate", "!HOLV32IP.EXE"}, "", false, true},
+        {"a binary path whose folder does not exist, the folder named",
+         [&] { install("QuenraService", "\"" + dir + "/NoSuch/HOLVSVC.EXE\" -x", 0x10); }, 1, "HOLV32.INI",
+         "HOLV32IP.EXE",
+         {"but its folder does not exist; the start of QuenraService fails with error 3",
+          "in " + dir + ": the service manager would not start the host, error 3", "note: the start finds the program"},
+         "", true},
         {"not installed", [&] { sim::script().serviceName = "(none)"; }, 0, "HOLV32.INI", "HOLV32IP.EXE",
          {"note: QuenraService is not installed: assuming a service that is not interactive", "!recovery"}},
         {"a log that is a folder, and recovery set up",
@@ -232,7 +262,11 @@ TEST_F(CheckTest, PredictsTheHostOnEachLayoutAndChangesNothing)
          },
          1, "HOLV32.INI", "HOLV32IP.EXE", {"error: the folder's path is 247 characters"}, deep.c_str()},
         {"another folder than the installed one",
-         [&] { fs::create_directory("Other"); install("QuenraService", dir + "/Other/HOLVSVC.EXE", 0x10); }, 0,
+         [&] {
+             fs::create_directory("Other"); WriteFile("Other/HOLVSVC.EXE", "host");
+             install("QuenraService", dir + "/Other/HOLVSVC.EXE", 0x10);
+         },
+         0,
          "HOLV32.INI", "HOLV32IP.EXE", {"note: the installed service runs from " + dir + "/Other, not from the folder"},
          "", true},
     };
@@ -248,7 +282,7 @@ TEST_F(CheckTest, PredictsTheHostOnEachLayoutAndChangesNothing)
         EXPECT_EQ(report[0], "INI file: " + row.ini);
         EXPECT_EQ(report[1], "Program: " + row.program);
         EXPECT_EQ(report[2].rfind("Command line: ", 0), 0u);
-        EXPECT_EQ(report.back().rfind("HOLVCHK: QuenraService in ", 0), 0u);
+        EXPECT_EQ(report.back().rfind(row.noHost ? "HOLVCHK: QuenraService: " : "HOLVCHK: QuenraService in ", 0), 0u);
         for (size_t i = 3; i + 1 < report.size(); i++)
             EXPECT_TRUE(report[i].rfind("error: ", 0) == 0 || report[i].rfind("warning: ", 0) == 0 ||
                         report[i].rfind("note: ", 0) == 0) << report[i];
@@ -264,8 +298,9 @@ TEST_F(CheckTest, PredictsTheHostOnEachLayoutAndChangesNothing)
         for (const char* call : {"CopyFileA", "CreateProcessA", "CreateEventA", "OpenEventA", "SetEvent"})
             EXPECT_EQ(std::count(calls.begin(), calls.end(), call), 0) << call;
         EXPECT_TRUE(LogSink == nullptr);
-        if (row.checkHere)
+        if (row.checkHere || row.noHost)
             continue;
+        std::string predicted = CheckOutput;
 
         // The host on the same layout, started as the service manager would.
         std::string argv0 = dir + "/" + row.subfolder + (row.subfolder[0] ? "/" : "") + "HOLVSVC.EXE";
@@ -294,6 +329,13 @@ TEST_F(CheckTest, PredictsTheHostOnEachLayoutAndChangesNothing)
             program.replace(at, 4, "\n");
         EXPECT_TRUE(log.empty() || log.find("Service starting " + program + " using inifile " + row.ini) !=
                                        std::string::npos) << log;
+        // The copy as predicted: made, or failed with the error given.
+        std::smatch copyError;
+        if (!log.empty() && predicted.find("refresh: before the start the host copies") != std::string::npos)
+            EXPECT_NE(log.find(std::regex_search(predicted, copyError, std::regex("will fail: [^\n]*\\(error ([0-9]+)\\)"))
+                                   ? "failed, reason=" + copyError[1].str()
+                                   : "New EXE detected, copied"),
+                      std::string::npos) << log;
         bool started = !sim::starts().empty() && sim::starts()[0].processId != 0;
         EXPECT_EQ(started, row.status == 0) << log;
         if (!started && Facts.startError && !log.empty())
@@ -313,6 +355,7 @@ TEST_F(CheckTest, RefusesUnknownNamesAndMissingFolders)
         {"quenraservice", NULL, "unknown service name"},
         {"", NULL, "unknown service name"},
         {"QuenraService", "no/such/folder", "the folder no/such/folder does not exist"},
+        {"QuenraService", "HOLV32.INI", "HOLVCHK: HOLV32.INI is not a folder (error 267)"},
     };
     for (const Case& c : cases) {
         SCOPED_TRACE(c.name);

@@ -67,6 +67,7 @@ struct Layout {
     DWORD type = SERVICE_WIN32_OWN_PROCESS;
     std::string systemPath, userPath;
     std::vector<std::pair<std::string, uint64_t>> times;  // Windows path, creation time
+    std::vector<std::string> inUse;                       // programs another process runs
     std::string story;                                    // what was chosen, for a report
 
     void Apply(bool asService) const
@@ -89,6 +90,7 @@ struct Layout {
         s.worker = {sim::WorkerScript::ExitAt, 1500, 0};
         for (const auto& [path, ticks] : times)
             sim::SetCreationTime(path, ticks);
+        s.filesInUse = inUse;
     }
 };
 
@@ -119,7 +121,7 @@ protected:
     void PutProgram(const std::string& windows, const std::string& tag, int kind, uint64_t ticks)
     {
         static const char* const kinds[] = {"missing", "program", "folder", "MZ and junk", "text", "cut short",
-                                            "read-only program"};
+                                            "read-only program", "program in use"};
         layout.story += " " + windows + "=" + kinds[kind];
         std::string image = sim::ProgramImage(tag);
         switch (kind) {
@@ -132,6 +134,10 @@ protected:
         case 6:
             Put(windows, image);
             chmod(Native(windows).c_str(), 0444);
+            break;
+        case 7:
+            Put(windows, image);
+            layout.inUse.push_back(Native(windows));
             break;
         }
         layout.times.push_back({windows, ticks});
@@ -197,7 +203,7 @@ protected:
             if (target == "C:\\RUN\\W*.EXE" || target == "C:\\RUN\\W?.EXE")
                 windows = "C:\\RUN\\W1.EXE";
             if (target != "HOLV32IP.EXE" && target != "TOOL.EXE")
-                PutProgram(windows, Chance(15) ? "local" : "mine", kind == 0 ? 0 : Pick(7), Tick(Pick(3)));
+                PutProgram(windows, Chance(15) ? "local" : "mine", kind == 0 ? 0 : Pick(8), Tick(Pick(3)));
         }
         return text;
     }
@@ -210,6 +216,7 @@ protected:
     void Generate()
     {
         layout.times.clear();
+        layout.inUse.clear();
         layout.story.clear();
         fs::current_path(dir);
         for (const char* d : {"C", "D", "Z"}) {

@@ -28,9 +28,14 @@ DWORD WINAPI GetCurrentDirectoryA(DWORD size, LPSTR buffer)
 BOOL WINAPI SetCurrentDirectoryA(LPCSTR path)
 {
     auto lock = Enter("SetCurrentDirectoryA", Text(path));
-    if (!path || chdir(Native(path).c_str()) != 0)
+    if (!path)
         return Fail(ERROR_PATH_NOT_FOUND);
-    return TRUE;
+    std::string native = Native(path);
+    if (chdir(native.c_str()) == 0)
+        return TRUE;
+    // A file given as the folder is 267 (ERROR_DIRECTORY).
+    struct stat st;
+    return Fail(stat(native.c_str(), &st) == 0 && !S_ISDIR(st.st_mode) ? ERROR_DIRECTORY : ERROR_PATH_NOT_FOUND);
 }
 
 int wsprintfA(LPSTR buffer, LPCSTR format, ...)

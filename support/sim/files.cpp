@@ -115,6 +115,16 @@ UINT WINAPI GetDriveTypeA(LPCSTR root)
 
 // ---- files and machine -----------------------------------------------------
 
+// Whether another process runs this file as its program.
+static bool InUse(const State& s, const std::string& native)
+{
+    std::string file = Absolute(native);
+    for (const std::string& path : s.script.filesInUse)
+        if (Absolute(path) == file)
+            return true;
+    return false;
+}
+
 // The read-only attribute is the owner's write permission, as Wine maps it.
 static DWORD AttributesOf(const struct stat& st)
 {
@@ -251,13 +261,16 @@ BOOL WINAPI CopyFileA(LPCSTR source, LPCSTR target, BOOL failIfExists)
     if (DWORD error = NameError(target, false))
         return Fail(error);
     // A folder, or a file with the read-only attribute, is not overwritten
-    // (5); a missing folder on the way, or a file in a folder's place, is 3.
+    // (5), nor a running program's image (32); a missing folder on the way,
+    // or a file in a folder's place, is 3.
     std::string to = Native(target);
     if (stat(to.c_str(), &st) == 0) {
         if (S_ISDIR(st.st_mode) || (AttributesOf(st) & FILE_ATTRIBUTE_READONLY))
             return Fail(ERROR_ACCESS_DENIED);
         if (failIfExists)
             return Fail(80);
+        if (InUse(s, to))
+            return Fail(ERROR_SHARING_VIOLATION);
     }
     std::error_code ec;
     fs::copy_file(from, to, fs::copy_options::overwrite_existing, ec);
@@ -310,7 +323,8 @@ BOOL WINAPI FileTimeToSystemTime(const FILETIME* time, SYSTEMTIME* out)
 
 // Opens an existing file (OPEN_EXISTING) or creates a missing one
 // (OPEN_ALWAYS), as Windows does: a folder, a read-only file (no write bits)
-// opened for writing, and a file another open handle does not share, refuse.
+// opened for writing, a running program's image opened for writing (32), and
+// a file another open handle does not share, refuse.
 // A handle with FILE_APPEND_DATA and without FILE_WRITE_DATA writes at the
 // file's end, whatever any other handle did meanwhile.
 HANDLE WINAPI CreateFileA(LPCSTR path, DWORD access, DWORD share, LPSECURITY_ATTRIBUTES attributes, DWORD disposition,
@@ -334,6 +348,8 @@ HANDLE WINAPI CreateFileA(LPCSTR path, DWORD access, DWORD share, LPSECURITY_ATT
     const DWORD writing = GENERIC_WRITE | FILE_WRITE_DATA | FILE_APPEND_DATA;
     if (exists && (access & writing) && !(st.st_mode & 0222))
         return (Fail(ERROR_ACCESS_DENIED), INVALID_HANDLE_VALUE);
+    if (exists && (access & writing) && InUse(s, native))
+        return (Fail(ERROR_SHARING_VIOLATION), INVALID_HANDLE_VALUE);
     // Each side must share what the other one does.
     auto uses = [](DWORD a) { return ((a & GENERIC_READ) ? FILE_SHARE_READ : 0) | ((a & writing) ? FILE_SHARE_WRITE : 0); };
     for (const auto& [value, h] : s.handles)

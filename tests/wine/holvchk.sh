@@ -51,6 +51,23 @@ host_log()
     tail -c +3 "$file" | awk 'BEGIN {RS = "\r\n"} {gsub(/\n/, "<0A>"); print substr($0, 16)}'
 }
 
+# Another program running C:\RUN\W.EXE, as another service's worker would,
+# until the next layout: no copy can write over it.
+BUSY=
+run_busy()
+{
+    printf -- '-t900 -rC:\\RUN\\BUSY.TXT\r\n' >"$C/RUN/BUSY.INI"
+    "$WINE64" 'C:\RUN\W.EXE' 'C:\RUN\BUSY.INI' >>"$WORK/wine.out" 2>&1 &
+    BUSY=$!
+    local i
+    for i in $(seq 150); do
+        grep -qs '^started' "$C/RUN/BUSY.TXT" && return
+        sleep 0.1
+    done
+    echo "C:\RUN\W.EXE did not start"
+}
+stop_busy() { [ -z "$BUSY" ] || { kill "$BUSY"; wait "$BUSY"; } 2>/dev/null; BUSY=; }
+
 # Comment lines of about 30 bytes, N of them.
 comments() { local i; for i in $(seq "$1"); do printf '; a comment of the sample file\r\n'; done; }
 
@@ -59,6 +76,7 @@ layout()
 {
     local d=$1 D
     D=$(udir "$d")
+    stop_busy
     chattr -i "$D/HOLV32.LOG" 2>/dev/null
     find "$D" -mindepth 1 -maxdepth 1 ! -name HOLVSVC.EXE -exec rm -rf {} +
     rm -rf "$C/RUN" "$C/RUN DIR" "$C/NOPE"
@@ -118,6 +136,9 @@ layout()
     root_copy) ini "$d" HOLV32.INI '-eW.EXE -t60\r\n' ;;
     root_plain) ini "$d" HOLV32.INI '-t60\r\n' ;;
     option_past_510) mkdir "$C/RUN"; ini "$d" HOLV32.INI "-t60\r\n$(comments 25)-eC:\\\\RUN\\\\W.EXE\r\n" ;;
+    target_in_use)
+        mkdir "$C/RUN"; cp "$BIN_DIR/HOLV32IP.EXE" "$C/RUN/W.EXE"; touch -d $OLD "$C/RUN/W.EXE"; run_busy
+        ini "$d" HOLV32.INI '-eC:\\RUN\\W.EXE -t60\r\n' ;;
     own_program_newer)
         mkdir "$C/RUN"; { cat "$BIN_DIR/HOLV32IP.EXE"; printf 'mine'; } >"$C/RUN/W.EXE"; touch -d $NEW "$C/RUN/W.EXE"
         ini "$d" HOLV32.INI '-eC:\\RUN\\W.EXE -t60\r\n' ;;
@@ -170,6 +191,7 @@ declare -A shows=(
     [root_copy]="note: the start finds the program as D:\\W.EXE"
     [option_past_510]="bytes past byte 255 are never read; options there: -eC:\\RUN\\W.EXE"
     [own_program_newer]="warning: C:\\RUN\\W.EXE is not HOLV32IP.EXE (its bytes differ) and is kept for now"
+    [target_in_use]="warning: the copy to C:\\RUN\\W.EXE will fail: it is in use"
 )
 # Where Wine's start ends otherwise than Windows': Wine's error (or
 # "started"), then the one HOLVCHK predicts for Windows.
@@ -219,6 +241,7 @@ QuenraService CHK local_folder_old_target
 QuenraService CHK local_folder_no_target
 QuenraService CHK option_past_510
 QuenraService CHK own_program_newer
+QuenraService CHK target_in_use
 QuenraService CHK plain c:\\chk
 KORVIClient CHKI plain
 KORVIService D: root_copy
@@ -280,6 +303,26 @@ while read -r name dir what arg; do
     fi
     [ "$FAILS" -eq "$fails_before" ] || { sed 's/^/      | /' "$WORK/check.txt"; sed 's/^/      log: /' "$WORK/log.txt"; }
 done <<<"$table"
+stop_busy
+
+# Where no folder is checked: a file named as the folder (2); a binary path
+# that names no file, as a shell leaves C:\SVC\HOLVSVC.EXE without quotes (1),
+# with the error the service manager's start fails with.
+wine_run sc create PlunwickService binPath= 'C:SVCHOLVSVC.EXE' type= own
+check "sc create PlunwickService with C:SVCHOLVSVC.EXE" [ $? -eq 0 ]
+svcctl start PlunwickService >/dev/null
+expect_eq "Wine's start of PlunwickService" "start failed error=2" "$(tr -d '\r' <"$WORK/svcctl.out")"
+while IFS='|' read -r name arg expected shows; do
+    wine_out "$WORK/check.out" 'C:\TOOLS\HOLVCHK.EXE' "$name" ${arg:+"$arg"}
+    status=$?
+    expect_eq "$name $arg: exit status" "$expected" "$status"
+    check "$name $arg: the check shows: $shows" grep -qF -- "$shows" "$WORK/check.out"
+done <<EOF
+QuenraService|C:\\TOOLS\\KEEPER.INI|2|HOLVCHK: C:\\TOOLS\\KEEPER.INI is not a folder (error 267)
+PlunwickService||1|looks for C:\\windows\\system32\\SVCHOLVSVC.EXE, but no such file; the start of PlunwickService fails with error 2
+PlunwickService||1|Command line: none
+PlunwickService||1|HOLVCHK: PlunwickService: the service manager would not start the host, error 2 (1 error, 0 warnings)
+EOF
 
 echo "layouts: $rows, the host started the worker in $started_rows"
 check "at least 40 layouts, both outcomes among them" \

@@ -70,6 +70,41 @@ static bool EnterFolder(const char* directory)
     return true;
 }
 
+// The verdict behind the findings; returns the exit status. The counts:
+// errors (where the worker starts, only when there are some), access
+// findings when there are some, warnings, and notes where it starts.
+static int Conclude(const char* iniFile, const char* program, const char* commandLine, bool starts)
+{
+    char shownIni[CheckLineSize], shownProgram[CheckLineSize], verdict[CheckLineSize * 2];
+    ShowText(shownIni, sizeof shownIni, iniFile, strlen(iniFile), false);
+    ShowText(shownProgram, sizeof shownProgram, program, strlen(program), false);
+    int errors = FindingCount(FindingError), access = FindingCount(FindingAccess);
+    char counts[160] = "", counted[48];
+    size_t n = 0;
+    if (errors || !starts)
+        n += snprintf(counts + n, sizeof counts - n, "%s, ", Counted(counted, sizeof counted, errors, "error"));
+    if (access)
+        n += snprintf(counts + n, sizeof counts - n, "%s, ", Counted(counted, sizeof counted, access, "access finding"));
+    n += snprintf(counts + n, sizeof counts - n, "%s",
+                  Counted(counted, sizeof counted, FindingCount(FindingWarning), "warning"));
+    if (starts)
+        snprintf(counts + n, sizeof counts - n, ", %s", Counted(counted, sizeof counted, FindingCount(FindingNote), "note"));
+    char where[MAX_PATH + 8] = "";
+    if (Facts.directory[0])
+        snprintf(where, sizeof where, " in %s", Facts.directory);
+    if (starts)
+        snprintf(verdict, sizeof verdict, "HOLVCHK: %s%s: the host would start the worker%s (%s)", Facts.name, where,
+                 access ? ", but a non-administrator can choose what it runs" : "", counts);
+    else if (Facts.hostError)
+        snprintf(verdict, sizeof verdict, "HOLVCHK: %s%s: the service manager would not start the host, error %lu "
+                 "(%s)", Facts.name, where, (unsigned long)Facts.hostError, counts);
+    else
+        snprintf(verdict, sizeof verdict, "HOLVCHK: %s%s: the host would not start the worker, error %lu (%s)",
+                 Facts.name, where, (unsigned long)Facts.startError, counts);
+    ComposeReport(shownIni, shownProgram, commandLine, verdict);
+    return !starts ? CheckDoesNotStart : access ? CheckStartsExposed : CheckStarts;
+}
+
 int CheckFolder(const char* name, const char* directory)
 {
     ResetReport();
@@ -82,16 +117,26 @@ int CheckFolder(const char* name, const char* directory)
         return UsageReport("unknown service name");
 
     ReadInstallation(name);
-    if (!EnterFolder(directory)) {
-        char problem[CheckLineSize];
-        snprintf(problem, sizeof problem, "the folder %s does not exist (error %lu)",
-                 directory ? directory : Facts.hostDirectory, (unsigned long)GetLastError());
-        snprintf(CheckOutput, sizeof CheckOutput, "HOLVCHK: %s\n", problem);
+    // A host the service manager cannot start works in no folder: none is
+    // checked unless one is named, so no finding comes from an unrelated one.
+    bool hostless = Facts.hostError && !directory;
+    if (!hostless && !EnterFolder(directory)) {
+        DWORD error = GetLastError();
+        bool file = error == ERROR_DIRECTORY;
+        snprintf(CheckOutput, sizeof CheckOutput, "HOLVCHK: %s%s %s (error %lu)\n", file ? "" : "the folder ",
+                 directory ? directory : Facts.hostDirectory, file ? "is not a folder" : "does not exist",
+                 (unsigned long)error);
         return CheckUsage;
     }
 
     LogSink = CaptureLog;
     CheckInstallation();
+    if (hostless) {
+        LogSink = NULL;
+        Finding(FindingNote, "no folder is checked; to check the one the host should run in, name it: HOLVCHK %s "
+                "DIRECTORY", name);
+        return Conclude("none", "none", "none (the host does not run)", false);
+    }
     CheckIniChoice(name);
     ReadIniOptions();
     CheckOptions();
@@ -117,27 +162,5 @@ int CheckFolder(const char* name, const char* directory)
     CheckRecovery();
     CheckAccess(name);
     LogSink = NULL;
-
-    char shownIni[CheckLineSize], shownProgram[CheckLineSize], verdict[CheckLineSize * 2];
-    ShowText(shownIni, sizeof shownIni, IniPath, strlen(IniPath), false);
-    ShowText(shownProgram, sizeof shownProgram, program, strlen(program), false);
-    bool starts = fits && Facts.programFound;
-    int access = FindingCount(FindingAccess);
-    char errors[32], warnings[32], notes[32], accessCount[48] = "";
-    Counted(errors, sizeof errors, FindingCount(FindingError), "error");
-    Counted(warnings, sizeof warnings, FindingCount(FindingWarning), "warning");
-    Counted(notes, sizeof notes, FindingCount(FindingNote), "note");
-    if (access) {
-        char counted[40];
-        snprintf(accessCount, sizeof accessCount, "%s, ", Counted(counted, sizeof counted, access, "access finding"));
-    }
-    if (starts)
-        snprintf(verdict, sizeof verdict, "HOLVCHK: %s in %s: the host would start the worker%s (%s%s, %s)", name,
-                 Facts.directory, access ? ", but a non-administrator can choose what it runs" : "", accessCount,
-                 warnings, notes);
-    else
-        snprintf(verdict, sizeof verdict, "HOLVCHK: %s in %s: the host would not start the worker, error %lu (%s, "
-                 "%s%s)", name, Facts.directory, (unsigned long)Facts.startError, errors, accessCount, warnings);
-    ComposeReport(shownIni, shownProgram, commandLine, verdict);
-    return !starts ? CheckDoesNotStart : access ? CheckStartsExposed : CheckStarts;
+    return Conclude(IniPath, program, commandLine, fits && Facts.programFound && !Facts.hostError);
 }

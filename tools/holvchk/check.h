@@ -41,6 +41,11 @@ struct CheckFacts {
     bool programFound;
     DWORD startError;  // what the start fails with; 0 when it succeeds
     char programFile[MAX_PATH];  // where the start finds the program
+    // What the service manager's start of the host fails with, and why; 0
+    // when the binary path names a file.
+    DWORD hostError;
+    const char* hostWhy;
+    char hostImage[BinaryPathSize];  // where the service manager looks for it
 };
 extern CheckFacts Facts;
 
@@ -91,6 +96,12 @@ void ImageOf(const char* binaryPath, char* out, size_t size);
 // argument 0 as the C runtime takes it from a command line: up to the closing
 // quote, or up to the first blank.
 void ArgumentZero(const char* commandLine, char* out, size_t size);
+// What a start of `image`, a program named with a path as the service
+// manager names it, fails with: 0 when it is a file; else the error, why, and
+// the file looked for. The service manager works in the system folder, so a
+// path that does not begin at a root is taken from there. A bare name would
+// be searched for along the PATH: not judged, 0.
+DWORD HostImageError(const char* image, char* looked, size_t size, const char** why);
 // The folder's text as the platform gives it once a process has moved there;
 // false when it cannot move there. Comes back to the checked folder.
 bool SpelledAs(const char* folder, char* out, size_t size);

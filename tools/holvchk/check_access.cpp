@@ -669,7 +669,8 @@ void CheckAccess(const char* name)
     // The folder, the host and the DLLs Windows may load beside it.
     AuditPath(RoleFolder, Facts.directory, "");
     char path[MAX_PATH], folder[MAX_PATH];
-    if (Facts.installed) {
+    // A binary path that names no file: the host that counts is the folder's.
+    if (Facts.installed && !Facts.hostError) {
         ImageOf(Facts.binaryPath, path, sizeof path);
         AuditPath(RoleHost, path, "");
         if (ParentOf(path, folder, sizeof folder))

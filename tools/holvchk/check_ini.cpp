@@ -142,6 +142,10 @@ static void CheckCutPath()
     size_t option = (size_t)(ProgramPath - IniText) - 2, end = option + 2 + strlen(ProgramPath);
     if (text[option + 2] == '"' || end >= length || (text[end] != ' ' && text[end] != '\t'))
         return;
+    // An -e from inside a word (a comment's "re-enable the") has a warning
+    // of its own, and quotes are no remedy for it.
+    if (option > (HasByteOrderMark() ? 3u : 0u) && (unsigned char)text[option - 1] > ' ')
+        return;
     size_t word = end;
     while (word < length && (text[word] == ' ' || text[word] == '\t'))
         word++;

@@ -232,6 +232,56 @@ static const char* SystemPath()
     return path;
 }
 
+// A module named with a path: 0 when it is a file (or `willExist`), else
+// the start's error: its folder missing 3, a folder in its place 5, no file 2.
+static DWORD PathError(const char* name, const char* willExist, const char** why)
+{
+    char folder[MAX_PATH];
+    ExecutableDirectory(name, folder, sizeof folder);
+    if (folder[0] && !IsDirectory(folder)) {
+        *why = "its folder does not exist";
+        return ERROR_PATH_NOT_FOUND;
+    }
+    if (IsDirectory(name)) {
+        *why = "it is a folder";
+        return ERROR_ACCESS_DENIED;
+    }
+    *why = "no such file";
+    if (!IsFile(name) && !(willExist && lstrcmpiA(name, willExist) == 0))
+        return ERROR_FILE_NOT_FOUND;
+    return 0;
+}
+
+DWORD HostImageError(const char* image, char* looked, size_t size, const char** why)
+{
+    looked[0] = 0;
+    if (DWORD error = NameError(image, false)) {
+        *why = NameRefusal(error);
+        return error;
+    }
+    if (!HasPath(image))
+        return 0;
+    char system[MAX_PATH], full[MAX_PATH * 2];
+    UINT length = GetSystemDirectoryA(system, sizeof system);
+    if (!length || length >= sizeof system)
+        system[0] = 0;
+    bool sameDrive = HasDriveLetter(image) && HasDriveLetter(system) && (image[0] | 0x20) == (system[0] | 0x20);
+    bool rooted = image[0] == '\\' || image[0] == '/';
+    if ((HasDriveLetter(image) && (image[2] == '\\' || image[2] == '/')) ||
+        (rooted && (image[1] == '\\' || image[1] == '/')))
+        snprintf(full, sizeof full, "%s", image);  // the whole path, or a share's
+    else if (rooted)
+        snprintf(full, sizeof full, "%.2s%s", HasDriveLetter(system) ? system : "", image);
+    else if (sameDrive)
+        JoinPath(full, sizeof full, system, image + 2);
+    else if (HasDriveLetter(image))
+        snprintf(full, sizeof full, "%.2s\\%s", image, image + 2);
+    else
+        JoinPath(full, sizeof full, system, image);
+    ModuleName(full, looked, size);
+    return PathError(looked, NULL, why);
+}
+
 // One place of the search; false when the name does not fit a path there
 // or the service does not see the place.
 static bool LookIn(const char* directory, const char* name, const char* willExist, char* found, size_t size)
@@ -264,21 +314,10 @@ static DWORD FindProgram(const char* program, const char* willExist, char* found
     char name[MAX_PATH + 8];
     ModuleName(program, name, sizeof name);
     if (HasPath(program)) {
-        char folder[MAX_PATH];
-        ExecutableDirectory(name, folder, sizeof folder);
-        if (folder[0] && !IsDirectory(folder)) {
-            *why = "its folder does not exist";
-            return ERROR_PATH_NOT_FOUND;
-        }
-        if (IsDirectory(name)) {
-            *why = "it is a folder";
-            return ERROR_ACCESS_DENIED;
-        }
-        *why = "no such file";
-        if (!IsFile(name) && !(willExist && lstrcmpiA(name, willExist) == 0))
-            return ERROR_FILE_NOT_FOUND;
-        snprintf(found, size, "%s", name);
-        return 0;
+        DWORD error = PathError(name, willExist, why);
+        if (!error)
+            snprintf(found, size, "%s", name);
+        return error;
     }
     char places[5][MAX_PATH] = {{0}};
     snprintf(places[0], MAX_PATH, "%s", Facts.runsHere && Facts.imageDirectory[0] ? Facts.imageDirectory
@@ -332,7 +371,7 @@ static bool SameBytes(const char* first, const char* second)
 // succeeds. It opens the source before it makes the target, so a source
 // that is a folder fails first (5); then the target's name; then its folder
 // (3); a folder or a read-only file in the target's place is not
-// overwritten (5).
+// overwritten (5), nor a file in use (32).
 static DWORD CopyError(const char* target, const char** why)
 {
     if (IsDirectory("HOLV32IP.EXE")) {
@@ -357,6 +396,20 @@ static DWORD CopyError(const char* target, const char** why)
     if (attributes != INVALID_FILE_ATTRIBUTES && (attributes & FILE_ATTRIBUTE_READONLY)) {
         *why = "it is read-only, and a copy does not overwrite a read-only file";
         return ERROR_ACCESS_DENIED;
+    }
+    // Windows writes no running program's image: over a program another
+    // service runs the copy fails with 32. Opened for writing as the copy
+    // opens it, and closed at once: nothing is cut short or made.
+    if (attributes != INVALID_FILE_ATTRIBUTES) {
+        HANDLE file = CreateFileA(target, GENERIC_WRITE, FILE_SHARE_READ | FILE_SHARE_WRITE, NULL, OPEN_EXISTING, 0,
+                                  NULL);
+        if (file != INVALID_HANDLE_VALUE) {
+            CloseHandle(file);
+        } else if (GetLastError() == ERROR_SHARING_VIOLATION) {
+            *why = "it is in use (a running program's image cannot be written: does another service run it?), so "
+                   "the start runs the old program";
+            return ERROR_SHARING_VIOLATION;
+        }
     }
     return 0;
 }

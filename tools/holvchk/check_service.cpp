@@ -75,6 +75,17 @@ void ReadInstallation(const char* name)
     ImageOf(Facts.binaryPath, image, sizeof image);
     ExecutableDirectory(image, Facts.imageDirectory, sizeof Facts.imageDirectory);
     Facts.interactive = (Facts.installedType & SERVICE_INTERACTIVE_PROCESS) != 0;
+    // Unquoted, Windows tries the text up to each blank in turn, then the
+    // whole: the start fails only when none of them is a file.
+    Facts.hostError = HostImageError(image, Facts.hostImage, sizeof Facts.hostImage, &Facts.hostWhy);
+    const char* path = Facts.binaryPath;
+    for (size_t i = 0; Facts.hostError && path[0] != '"' && path[i]; i++) {
+        char shorter[BinaryPathSize], looked[BinaryPathSize];
+        const char* why;
+        snprintf(shorter, sizeof shorter, "%.*s", (int)i, path);
+        if ((path[i] == ' ' || path[i] == '\t') && !HostImageError(shorter, looked, sizeof looked, &why))
+            Facts.hostError = 0;
+    }
 }
 
 bool SpelledAs(const char* folder, char* out, size_t size)
@@ -94,6 +105,13 @@ void CheckInstallation()
     Finding(FindingNote, "%s is installed: binary path %s, type 0x%lX (%s)", Facts.name, Facts.binaryPath,
             (unsigned long)Facts.installedType,
             Facts.interactive ? "interactive: the worker gets no -c" : "not interactive: the worker gets -c");
+    if (Facts.hostError) {
+        // The host never runs: no folder of its own to speak of.
+        Finding(FindingError, "the binary path names no file the service manager can start: it looks for %s, but "
+                "%s; the start of %s fails with error %lu before the host runs", Facts.hostImage[0] ?
+                Facts.hostImage : Facts.binaryPath, Facts.hostWhy, Facts.name, (unsigned long)Facts.hostError);
+        return;
+    }
     const char* path = Facts.binaryPath;
     char image[BinaryPathSize];
     ImageOf(path, image, sizeof image);
