@@ -25,6 +25,9 @@ struct WorkerScript {
 struct InstalledService {
     std::string binaryPath;
     DWORD type = SERVICE_WIN32_OWN_PROCESS;
+    // The type the status query reports when it is not `type`: Wine's
+    // service manager keeps the old one after a change (0: `type`).
+    DWORD reportedType = 0;
     DWORD resetPeriod = 0;
     std::vector<std::pair<SC_ACTION_TYPE, DWORD>> actions;  // recovery: type, delay in ms
     bool failureFlag = false;  // failure actions also for a stop with an error

@@ -210,6 +210,14 @@ TEST_F(CheckTest, PredictsTheHostOnEachLayoutAndChangesNothing)
          0, "HOLV32.INI", "HOLV32IP.EXE",
          {"note: QuenraService is installed", "interactive: the worker gets no -c",
           "warning: KORVIService is installed from the same folder and shares HOLVSVCE_SHUTDOWN:"}},
+        // Wine's service manager reports the old type after a change until its
+        // session starts again; the host takes the reported one.
+        {"a type change the service manager has not taken yet",
+         [&] { install("QuenraService", dir + "/HOLVSVC.EXE", 0x110);
+               sim::script().installed["QuenraService"].reportedType = 0x10; },
+         0, "HOLV32.INI", "HOLV32IP.EXE",
+         {"Command line: HOLV32IP.EXE HOLV32.INI -c", "warning: the service manager reports type 0x10 for "
+          "QuenraService, though its configuration says 0x110: the host takes the reported type, so the worker gets -c"}},
         {"a binary path with a space and no quotes",
          [&] {
              fs::create_directory("My Svc");

@@ -180,7 +180,8 @@ BOOL WINAPI QueryServiceStatus(SC_HANDLE service, LPSERVICE_STATUS status)
         return Fail(s.script.failQuery);
     // Only the service this run starts is running; the others are stopped.
     DWORD state = h->name == s.script.serviceName ? SERVICE_START_PENDING : SERVICE_STOPPED;
-    *status = {Installed(s, h->name).type, state, 0, 0, 0, 0, 0};
+    sim::InstalledService installed = Installed(s, h->name);
+    *status = {installed.reportedType ? installed.reportedType : installed.type, state, 0, 0, 0, 0, 0};
     return TRUE;
 }
 

@@ -32,6 +32,9 @@ struct CheckFacts {
     const char* name;
     bool installed;
     DWORD installedType;
+    // The type the host itself reads, from the service's status (the
+    // configured one when that cannot be read); its interactive bit decides -c.
+    DWORD reportedType;
     char binaryPath[BinaryPathSize];
     char hostDirectory[MAX_PATH];  // the folder the installed host moves to
     char imageDirectory[MAX_PATH]; // the folder its program lies in, searched first by a start

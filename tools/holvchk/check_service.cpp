@@ -74,7 +74,12 @@ void ReadInstallation(const char* name)
     char image[BinaryPathSize];
     ImageOf(Facts.binaryPath, image, sizeof image);
     ExecutableDirectory(image, Facts.imageDirectory, sizeof Facts.imageDirectory);
-    Facts.interactive = (Facts.installedType & SERVICE_INTERACTIVE_PROCESS) != 0;
+    // The host takes its type from the service's status, not from its
+    // configuration; the two agree on Windows, but not under Wine after a
+    // change, until its session starts again.
+    SERVICE_STATUS status = {};
+    Facts.reportedType = QueryServiceType(name, &status) ? status.dwServiceType : Facts.installedType;
+    Facts.interactive = (Facts.reportedType & SERVICE_INTERACTIVE_PROCESS) != 0;
     // Unquoted, Windows tries the text up to each blank in turn, then the
     // whole: the start fails only when none of them is a file.
     Facts.hostError = HostImageError(image, Facts.hostImage, sizeof Facts.hostImage, &Facts.hostWhy);
@@ -105,6 +110,11 @@ void CheckInstallation()
     Finding(FindingNote, "%s is installed: binary path %s, type 0x%lX (%s)", Facts.name, Facts.binaryPath,
             (unsigned long)Facts.installedType,
             Facts.interactive ? "interactive: the worker gets no -c" : "not interactive: the worker gets -c");
+    if ((Facts.reportedType ^ Facts.installedType) & SERVICE_INTERACTIVE_PROCESS)
+        Finding(FindingWarning, "the service manager reports type 0x%lX for %s, though its configuration says 0x%lX: "
+                "the host takes the reported type, so the worker %s until the service manager takes the new one "
+                "(under Wine: until its session starts again)", (unsigned long)Facts.reportedType, Facts.name,
+                (unsigned long)Facts.installedType, Facts.interactive ? "gets no -c" : "gets -c");
     if (Facts.hostError) {
         // The host never runs: no folder of its own to speak of.
         Finding(FindingError, "the binary path names no file the service manager can start: it looks for %s, but "
