@@ -18,6 +18,8 @@
 
 #include <wchar.h>
 
+#include "msi_log.h"
+
 enum {
     PathSize = 1024,
     MessageSize = 4096,
@@ -32,18 +34,6 @@ static BYTE SystemSid[SECURITY_MAX_SID_SIZE], AdministratorsSid[SECURITY_MAX_SID
     UsersSid[SECURITY_MAX_SID_SIZE];
 static BYTE AclBuffer[AclBufferSize];
 static SECURITY_DESCRIPTOR Lock;
-
-static void Log(MSIHANDLE install, const wchar_t* text)
-{
-    MSIHANDLE record = MsiCreateRecord(1);
-    if (!record)
-        return;
-    // Through a field, so brackets in the text are not formatted.
-    MsiRecordSetStringW(record, 0, L"[1]");
-    MsiRecordSetStringW(record, 1, text);
-    MsiProcessMessage(install, INSTALLMESSAGE_INFO, record);
-    MsiCloseHandle(record);
-}
 
 static bool WellKnown(WELL_KNOWN_SID_TYPE type, BYTE* sid)
 {
@@ -145,14 +135,14 @@ extern "C" UINT __stdcall HolvLockFolder(MSIHANDLE install)
     wchar_t folder[PathSize], text[MessageSize];
     DWORD length = PathSize;
     if (MsiGetPropertyW(install, L"CustomActionData", folder, &length) != ERROR_SUCCESS || !folder[0]) {
-        Log(install, L"HolvLockFolder: no folder given.");
+        LogInfo(install, L"HolvLockFolder: no folder given.");
         return ERROR_INSTALL_FAILURE;
     }
     for (size_t n = wcslen(folder); n > 3 && folder[n - 1] == L'\\';)
         folder[--n] = 0;
     if (!BuildLock()) {
         swprintf(text, MessageSize, L"HolvLockFolder: the descriptor cannot be built (error %lu).", GetLastError());
-        Log(install, text);
+        LogInfo(install, text);
         return ERROR_INSTALL_FAILURE;
     }
     EnablePrivileges();
@@ -160,7 +150,7 @@ extern "C" UINT __stdcall HolvLockFolder(MSIHANDLE install)
     if (GetFileAttributesW(folder) == INVALID_FILE_ATTRIBUTES) {
         if (CreateLocked(folder)) {
             swprintf(text, MessageSize, L"HolvLockFolder: created %ls with %ls.", folder, LockText);
-            Log(install, text);
+            LogInfo(install, text);
             return ERROR_SUCCESS;
         }
         // Made meanwhile, or not to be made: set as any existing one.
@@ -187,7 +177,7 @@ extern "C" UINT __stdcall HolvLockFolder(MSIHANDLE install)
                       L"now has %ls.", folder, shown ? shown : L"(unreadable)", LockText) < 0)
         swprintf(text, MessageSize, L"HolvLockFolder: %ls already existed with another owner or DACL (too long to "
                  L"show); it now has %ls.", folder, LockText);
-    Log(install, text);
+    LogInfo(install, text);
     if (shown)
         LocalFree(shown);
     if (before)

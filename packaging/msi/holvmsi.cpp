@@ -44,6 +44,7 @@
 
 #include <wchar.h>
 
+#include "msi_log.h"
 #include "service_settings.h"
 
 enum {
@@ -121,8 +122,7 @@ static bool IsHostIn(const wchar_t* binaryPath, const wchar_t* folder)
     return SameText(program, expected);
 }
 
-// One line in the installation's log.
-static void LogInfo(MSIHANDLE install, const wchar_t* text)
+void LogInfo(MSIHANDLE install, const wchar_t* text)
 {
     MSIHANDLE record = MsiCreateRecord(1);
     if (!record)

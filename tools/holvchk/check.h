@@ -93,6 +93,9 @@ void CheckRecovery();
 // Who besides administrators may change what the service runs.
 void CheckAccess(const char* name);
 
+// Whether a path names a file, or a folder, as it stands now.
+bool IsFile(const char* path);
+bool IsDirectory(const char* path);
 // The program file a service's binary path names: inside its quotes; without
 // them, up to ".exe" where that ends a word, else the whole text.
 void ImageOf(const char* binaryPath, char* out, size_t size);

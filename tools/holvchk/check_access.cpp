@@ -467,18 +467,6 @@ static DWORD AccountRights(const Descriptor& d, Kind kind)
     return AccountSid[0] ? RightsOf(d, kind, sids, count, strcmp(owner, AccountSid) == 0) : 0;
 }
 
-static bool IsFile(const char* path)
-{
-    DWORD attributes = GetFileAttributesA(path);
-    return attributes != INVALID_FILE_ATTRIBUTES && !(attributes & FILE_ATTRIBUTE_DIRECTORY);
-}
-
-static bool IsDirectory(const char* path)
-{
-    DWORD attributes = GetFileAttributesA(path);
-    return attributes != INVALID_FILE_ATTRIBUTES && (attributes & FILE_ATTRIBUTE_DIRECTORY);
-}
-
 // A name of the checked folder as a full path; one with a path of its own
 // stays as it is.
 static void FullPath(const char* name, char* out, size_t size)

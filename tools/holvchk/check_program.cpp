@@ -52,13 +52,13 @@ void ImageOf(const char* binaryPath, char* out, size_t size)
     snprintf(out, size, "%.*s", (int)length, binaryPath);
 }
 
-static bool IsFile(const char* path)
+bool IsFile(const char* path)
 {
     DWORD attributes = GetFileAttributesA(path);
     return attributes != INVALID_FILE_ATTRIBUTES && !(attributes & FILE_ATTRIBUTE_DIRECTORY);
 }
 
-static bool IsDirectory(const char* path)
+bool IsDirectory(const char* path)
 {
     DWORD attributes = GetFileAttributesA(path);
     return attributes != INVALID_FILE_ATTRIBUTES && (attributes & FILE_ATTRIBUTE_DIRECTORY);
