@@ -33,7 +33,8 @@ wine wineboot -i
 echo "booted in $((SECONDS - begin)) s"
 
 svc=$WINEPREFIX/drive_c/SVC
-mkdir -p "$svc" "$WINEPREFIX/drive_c/TOOLS"
+# Writable by its owner alone: under Wine that is a DACL without "Everyone may modify".
+mkdir -p -m 755 "$svc" "$WINEPREFIX/drive_c/TOOLS"
 cp "$bin/HOLVSVC.EXE" "$bin/HOLV32IP.EXE" "$svc/"
 cp "$bin/SVCCTL.EXE" "$WINEPREFIX/drive_c/TOOLS/"
 # The worker's own options: end by itself after five minutes at the latest.
