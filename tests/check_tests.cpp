@@ -119,7 +119,7 @@ TEST_F(CheckTest, PredictsTheHostOnEachLayoutAndChangesNothing)
          },
          0, "HOLV32.INI", "Run\\W.EXE",
          {"warning: the copy to Run\\W.EXE will fail: it is in use", "runs the old program (error 32)",
-          "note: the start finds the program as Run\\W.EXE", "!the start overwrites", "!on NTFS"}},
+          "note: the start finds the program as " + dir + "/Run\\W.EXE", "!the start overwrites", "!on NTFS"}},
         {"a newer target is kept",
          [&] {
              self(); fs::create_directory("Run"); WriteFile("Run/W.EXE", sim::ProgramImage("mine"));
@@ -132,7 +132,7 @@ TEST_F(CheckTest, PredictsTheHostOnEachLayoutAndChangesNothing)
              self(); fs::create_directory("Run"); WriteFile("Run/W.EXE", "text");
              WriteFile("HOLV32.INI", "-eRun\\W.EXE"); times(200, "Run/W.EXE", 300);
          },
-         1, "HOLV32.INI", "Run\\W.EXE", {"error: Run\\W.EXE is not a program Windows loads (it does not begin with MZ)"}},
+         1, "HOLV32.INI", "Run\\W.EXE", {"error: " + dir + "/Run\\W.EXE is not a program Windows loads (it does not begin with MZ)"}},
         {"-e without a local HOLV32IP.EXE",
          [&] {
              self(); fs::remove("HOLV32IP.EXE"); fs::create_directory("Run"); WriteFile("Run/W.EXE", sim::ProgramImage("w"));
@@ -198,7 +198,7 @@ TEST_F(CheckTest, PredictsTheHostOnEachLayoutAndChangesNothing)
         {"a quote over a line end", [&] { self(); WriteFile("HOLV32.INI", "-x -e\"\r\n\"\r\n"); }, 1, "HOLV32.INI",
          "<0A>",
          {"Command line: <0A> HOLV32.INI -c", "error: the copy to <0A> will fail: no file name may hold control",
-          "(error 123)", "would not start the worker, error 123 (2 errors, 1 warning)"}},
+          "(error 123)", "would not start the worker, error 2 (2 errors, 1 warning)"}},
         {"UTF-8 in the -e path", [&] { self(); WriteFile("HOLV32.INI", "-e\xC3\x9C\\W.EXE"); }, 1, "HOLV32.INI",
          "\xC3\x9C\\W.EXE", {"warning: the -e path holds UTF-8 sequences", "for <C3><9C>\\W.EXE"}},
         {"a command line over 79 characters",

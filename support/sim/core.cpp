@@ -56,7 +56,7 @@ std::string Native(const char* path)
     for (char& c : p)
         if (c == '\\')
             c = '/';
-    return p;
+    return ResolveName(p);
 }
 
 std::string Absolute(const std::string& native)

@@ -71,6 +71,50 @@ std::string WindowsPath(const std::string& native)
     return native;
 }
 
+// NTFS as Windows' file functions see it: a name matches an entry whatever
+// the case of its letters, and the path's last name loses its trailing dots
+// and blanks ("W." and "W " name W). The files here are this machine's, so
+// a name no entry has exactly is matched against the folder's entries.
+// Evidence: MS docs "Naming Files, Paths, and Namespaces" (names are not
+// case-sensitive; path normalization removes trailing periods and spaces
+// from the last segment).
+std::string ResolveName(const std::string& native)
+{
+    std::string p = native;
+    size_t start = p.find_last_of('/') + 1;
+    std::string last = p.substr(start);
+    if (last != "." && last != "..") {
+        size_t keep = last.find_last_not_of(". ");
+        p.resize(keep == std::string::npos ? start : start + keep + 1);
+    }
+    struct stat st;
+    if (p.empty() || stat(p.c_str(), &st) == 0)
+        return p;
+    std::string out = p[0] == '/' ? "/" : "";
+    size_t at = p[0] == '/' ? 1 : 0;
+    while (at <= p.size()) {
+        size_t end = p.find('/', at);
+        if (end == std::string::npos)
+            end = p.size();
+        std::string name = p.substr(at, end - at), folder = out.empty() ? "." : out;
+        std::string exact = out + name;
+        if (!name.empty() && name != "." && name != ".." && stat(exact.c_str(), &st) != 0) {
+            std::error_code ec;
+            for (const auto& entry : fs::directory_iterator(folder, ec))
+                if (strcasecmp(entry.path().filename().c_str(), name.c_str()) == 0) {
+                    name = entry.path().filename().string();
+                    break;
+                }
+        }
+        out += name;
+        if (end == p.size())
+            break;
+        out += "/";
+        at = end + 1;
+    }
+    return out;
+}
+
 // Windows checks a whole name before it looks anything up ("Naming Files,
 // Paths, and Namespaces"): no name may hold a control character or any of
 // " * < > ? |, and ':' only follows a drive letter at the start; such a name
@@ -133,12 +177,30 @@ static DWORD AttributesOf(const struct stat& st)
     return (st.st_mode & S_IWUSR) ? FILE_ATTRIBUTE_NORMAL : FILE_ATTRIBUTE_READONLY;
 }
 
+// The error of a name that names nothing: 3 when a folder on its way is
+// missing (or is a file), else 2.
+// Evidence: MS docs "System Error Codes" (3: the path, 2: the file); no
+// Wine or ReactOS test found, so also source: the file system's
+// STATUS_OBJECT_PATH_NOT_FOUND for a missing parent, mapped to 3.
+static DWORD MissingError(const std::string& native)
+{
+    size_t slash = native.find_last_of('/', native.size() > 1 ? native.size() - 2 : 0);
+    if (slash == std::string::npos)
+        return ERROR_FILE_NOT_FOUND;
+    struct stat st;
+    std::string folder = native.substr(0, slash + 1);
+    return stat(folder.c_str(), &st) == 0 && S_ISDIR(st.st_mode) ? ERROR_FILE_NOT_FOUND : ERROR_PATH_NOT_FOUND;
+}
+
 DWORD WINAPI GetFileAttributesA(LPCSTR path)
 {
     auto lock = Enter("GetFileAttributesA", Text(path));
+    if (DWORD error = NameError(path, false))
+        return (Fail(error), INVALID_FILE_ATTRIBUTES);
     struct stat st;
-    if (!path || stat(Native(path).c_str(), &st) != 0)
-        return (Fail(ERROR_FILE_NOT_FOUND), INVALID_FILE_ATTRIBUTES);
+    std::string native = Native(path);
+    if (!path || stat(native.c_str(), &st) != 0)
+        return (Fail(MissingError(native)), INVALID_FILE_ATTRIBUTES);
     return AttributesOf(st);
 }
 
@@ -192,9 +254,16 @@ HANDLE WINAPI FindFirstFileA(LPCSTR path, LPWIN32_FIND_DATAA data)
                 found.push_back(entry.path().string());
         std::sort(found.begin(), found.end());
     } else {
+        // A name ending in a separator names no entry: the search fails
+        // with 2 even where a folder of that name exists.
+        // Evidence: Wine dlls/kernel32/tests/file.c test_FindFirstFileA
+        // ("C:\windows\" fails with ERROR_FILE_NOT_FOUND).
         struct stat st;
-        if (!native.empty() && stat(native.c_str(), &st) == 0)
+        bool separated = !native.empty() && native.back() == '/' && native != "/";
+        if (!native.empty() && !separated && stat(native.c_str(), &st) == 0)
             found.push_back(native);
+        else if (separated)
+            return (Fail(ERROR_FILE_NOT_FOUND), INVALID_HANDLE_VALUE);
     }
     if (found.empty()) {
         struct stat st;
@@ -264,7 +333,11 @@ BOOL WINAPI CopyFileA(LPCSTR source, LPCSTR target, BOOL failIfExists)
     // (5), nor a running program's image (32); a missing folder on the way,
     // or a file in a folder's place, is 3.
     std::string to = Native(target);
-    if (stat(to.c_str(), &st) == 0) {
+    bool existed = stat(to.c_str(), &st) == 0;
+    uint64_t created = existed ? (uint64_t)st.st_mtime * 10000000ull + 116444736000000000ull : 0;
+    if (existed && s.creationTimes.count(Absolute(to)))
+        created = s.creationTimes[Absolute(to)];
+    if (existed) {
         if (S_ISDIR(st.st_mode) || (AttributesOf(st) & FILE_ATTRIBUTE_READONLY))
             return Fail(ERROR_ACCESS_DENIED);
         if (failIfExists)
@@ -278,10 +351,15 @@ BOOL WINAPI CopyFileA(LPCSTR source, LPCSTR target, BOOL failIfExists)
         return Fail(ec == std::errc::no_such_file_or_directory || ec == std::errc::not_a_directory
                         ? ERROR_PATH_NOT_FOUND
                         : ERROR_ACCESS_DENIED);
-    // The copy keeps the source's creation time, as Wine's CopyFile does.
-    auto it = s.creationTimes.find(Absolute(from));
-    if (it != s.creationTimes.end())
-        s.creationTimes[Absolute(to)] = it->second;
+    // Only the last write comes from the source: a target overwritten is
+    // opened, not made again, and keeps its creation time (NTFS tunnelling
+    // keeps it even across a delete and a create); a new one is created now.
+    // Evidence: MS docs "File Times" (CopyFile: the new file gets the
+    // source's last-write time, its own creation time) and CopyFile
+    // ("The security resource properties ... are copied", not the times).
+    // Wine gives the source's times instead (a Wine note).
+    if (existed)
+        s.creationTimes[Absolute(to)] = created;
     else
         s.creationTimes.erase(Absolute(to));
     return TRUE;
@@ -342,7 +420,7 @@ HANDLE WINAPI CreateFileA(LPCSTR path, DWORD access, DWORD share, LPSECURITY_ATT
     struct stat st;
     bool exists = path && stat(native.c_str(), &st) == 0;
     if (!exists && (!create || !path))
-        return (Fail(ERROR_FILE_NOT_FOUND), INVALID_HANDLE_VALUE);
+        return (Fail(path ? MissingError(native) : ERROR_FILE_NOT_FOUND), INVALID_HANDLE_VALUE);
     if (exists && S_ISDIR(st.st_mode))
         return (Fail(ERROR_ACCESS_DENIED), INVALID_HANDLE_VALUE);
     const DWORD writing = GENERIC_WRITE | FILE_WRITE_DATA | FILE_APPEND_DATA;

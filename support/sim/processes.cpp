@@ -67,17 +67,38 @@ int WINAPI lstrcmpiA(LPCSTR first, LPCSTR second)
     return strcasecmp(first, second);
 }
 
-// Whether a file is a program Windows loads. CreateProcess maps the file as
-// an image, and that fails with 193 (ERROR_BAD_EXE_FORMAT) unless the file
-// has a DOS header ("MZ"), its e_lfanew field points at "PE\0\0" inside
-// the file, the optional header there has a known magic (0x10B for 32-bit,
-// 0x20B for 64-bit programs), and the file is at least as long as its
-// headers (SizeOfHeaders) and each section's raw data say.
-static bool IsProgramImage(const std::string& native)
+// What a start does with the file it found: 0 when it runs, else its error.
+// CreateProcess maps the file as an image, and that fails with 193
+// (ERROR_BAD_EXE_FORMAT) unless the file has a DOS header ("MZ"), its
+// e_lfanew field points at "PE\0\0" inside the file, the optional header
+// there has a known magic (0x10B for 32-bit, 0x20B for 64-bit programs), and
+// the file is at least as long as its headers (SizeOfHeaders) and each
+// section's raw data say.
+// - A DLL (IMAGE_FILE_DLL) is no program: 193.
+//   Evidence: MS docs CreateProcess ("the module to be executed ... can be a
+//   Windows-based application"); Wine dlls/kernel32/tests/loader.c maps
+//   such images, no test starts one (source: ReactOS CreateProcessInternalW
+//   refuses SEC_IMAGE DLLs with STATUS_INVALID_IMAGE_FORMAT).
+// - An image for another machine than i386 or AMD64: 216.
+//   Evidence: MS docs "System Error Codes" ERROR_EXE_MACHINE_TYPE_MISMATCH
+//   ("valid, but is for a machine type other than the current machine").
+// - A subsystem neither GUI (2) nor console (3), a native one say: 129.
+//   Evidence: MS docs "System Error Codes" ERROR_CHILD_NOT_COMPLETE ("The %1
+//   application cannot be run in Win32 mode"); no test found (source:
+//   ReactOS CreateProcessInternalW, STATUS_INVALID_IMAGE_WIN_32).
+// - A .bat or .cmd file runs as "cmd.exe /c <file>": the process is cmd's.
+//   Evidence: MS docs CreateProcess ("To run a batch file, you must start
+//   the command interpreter"; CreateProcess does so itself for .bat/.cmd,
+//   Wine dlls/kernel32/tests/process.c test_BatchFile... not found: source
+//   ReactOS CreateProcessInternalW, "cmd /c").
+static DWORD ImageError(const std::string& native)
 {
+    std::string extension = native.size() >= 4 ? native.substr(native.size() - 4) : "";
+    if (strcasecmp(extension.c_str(), ".bat") == 0 || strcasecmp(extension.c_str(), ".cmd") == 0)
+        return 0;
     FILE* file = fopen(native.c_str(), "rb");
     if (!file)
-        return false;
+        return ERROR_BAD_EXE_FORMAT;
     std::string b;
     char block[4096];
     for (size_t n; (n = fread(block, 1, sizeof block, file)) > 0;)
@@ -90,42 +111,58 @@ static bool IsProgramImage(const std::string& native)
         return v;
     };
     if (b.size() < 64 || b[0] != 'M' || b[1] != 'Z')
-        return false;
+        return ERROR_BAD_EXE_FORMAT;
     uint64_t pe = at(0x3C, 4);
     if (pe + 24 > b.size() || b.compare(pe, 4, std::string("PE\0\0", 4)) != 0)
-        return false;
+        return ERROR_BAD_EXE_FORMAT;
     uint64_t sections = at(pe + 6, 2), optionalSize = at(pe + 20, 2), optional = pe + 24;
     if (optionalSize < 64 || optional + optionalSize > b.size())
-        return false;
+        return ERROR_BAD_EXE_FORMAT;
     if (at(optional, 2) != 0x10B && at(optional, 2) != 0x20B)
-        return false;
+        return ERROR_BAD_EXE_FORMAT;
     if (at(optional + 60, 4) > b.size())
-        return false;
+        return ERROR_BAD_EXE_FORMAT;
     uint64_t table = optional + optionalSize;
     if (table + 40 * sections > b.size())
-        return false;
+        return ERROR_BAD_EXE_FORMAT;
     for (uint64_t i = 0; i < sections; i++) {
         uint64_t raw = at(table + 40 * i + 16, 4), pointer = at(table + 40 * i + 20, 4);
         if (raw && pointer + raw > b.size())
-            return false;
+            return ERROR_BAD_EXE_FORMAT;
     }
-    return true;
+    if (at(pe + 22, 2) & 0x2000)
+        return ERROR_BAD_EXE_FORMAT;
+    if (at(pe + 4, 2) != 0x14C && at(pe + 4, 2) != 0x8664)
+        return 216;
+    if (optionalSize >= 70 && at(optional + 68, 2) != 2 && at(optional + 68, 2) != 3)
+        return 129;
+    return 0;
 }
 
 // The program a command line names first, found as Windows finds it.
 // - The module name is the text inside the first pair of quotes, else up
-//   to the first blank; it is checked as a name first (files.cpp: 123, or 3
-//   for a drive not seen).
-// - .exe is added when its last name has no extension, whether or not it
-//   holds a path (an unquoted C:\Program Files\... service path is tried
-//   as C:\Program.exe); a name ending in '.' gets none.
-// - A name with a path is taken from there: its folder missing is 3, a
-//   folder in the file's place 5, no file 2.
-// - A name without one is searched in the folder the program was loaded
-//   from, the working directory, the system folder, the 16-bit system
-//   folder (<Windows>\System), the Windows folder, then along the process's
-//   PATH; only files count, each whole path short of MAX_PATH. None: 2.
-// - A file found must be a program (193).
+//   to the first blank (the host quotes a path with blanks, so the service
+//   manager's walk over an unquoted path's blanks is HOLVCHK's alone).
+// - A name that is not plain relative (a drive letter, a leading '\', or a
+//   leading ".\" or "..\") is tried exactly as given first; a folder there
+//   fails with 5. Only when nothing is there is ".exe" added, if its last
+//   name has no extension (a name ending in '.' has one). Found nowhere:
+//   its name's error (123, or 3 for a drive not seen), 3 for a missing
+//   folder, else 2; a name with ".\" or "..\" always 2.
+//   Evidence: MS docs CreateProcess ("If the file name does not contain an
+//   extension, .exe is appended ... if the file name contains a path, .exe
+//   is not appended" is contradicted by the search itself; source: ReactOS
+//   RtlDosSearchPath_Ustr, "We have a full path, so check if it does exist"
+//   before the extension, and CreateProcessInternalW's errors).
+// - A plain relative name, with folders or without, gets ".exe" when its
+//   last name has no extension and is searched in the folder the program
+//   was loaded from, the working directory, the system folder, the 16-bit
+//   system folder (<Windows>\System), the Windows folder, then along the
+//   process's PATH; only files count, each whole path short of MAX_PATH.
+//   Found nowhere: 2, whatever the name holds.
+//   Evidence: MS docs CreateProcess (the search order); ReactOS
+//   CreateProcessInternalW (source) maps every failed search to 2.
+// - A file found must be a program (ImageError).
 // Returns 0 and the file's path of this machine when found, else the error.
 static DWORD FindProgramOf(const State& s, const std::string& commandLine, std::string* image)
 {
@@ -136,29 +173,37 @@ static DWORD FindProgramOf(const State& s, const std::string& commandLine, std::
     } else {
         program = commandLine.substr(0, commandLine.find_first_of(" \t"));
     }
-    if (DWORD error = NameError(program.c_str(), false))
-        return error;
     size_t slash = program.find_last_of("\\/");
-    bool drive = program.size() >= 2 && program[1] == ':';
+    bool drive = program.size() >= 2 && isalpha((unsigned char)program[0]) && program[1] == ':';
+    bool rooted = !program.empty() && (program[0] == '\\' || program[0] == '/');
+    bool dotted = program.rfind(".\\", 0) == 0 || program.rfind("./", 0) == 0 || program.rfind("..\\", 0) == 0 ||
+                  program.rfind("../", 0) == 0;
     size_t lastName = slash != std::string::npos ? slash + 1 : drive ? 2 : 0;
-    std::string name = program.find('.', lastName) == std::string::npos ? program + ".exe" : program;
+    bool extension = program.find('.', lastName) != std::string::npos;
     struct stat st;
     auto isFile = [&](const std::string& native) { return stat(native.c_str(), &st) == 0 && S_ISREG(st.st_mode); };
     auto loads = [&](const std::string& native) -> DWORD {
-        if (!IsProgramImage(native))
-            return ERROR_BAD_EXE_FORMAT;
+        if (DWORD error = ImageError(native))
+            return error;
         *image = native;
         return 0;
     };
-    if (slash != std::string::npos || drive) {
-        std::string folder = Native(name.substr(0, lastName).c_str());
-        if (!folder.empty() && (stat(folder.c_str(), &st) != 0 || !S_ISDIR(st.st_mode)))
-            return ERROR_PATH_NOT_FOUND;
-        std::string native = Native(name.c_str());
-        if (stat(native.c_str(), &st) == 0 && S_ISDIR(st.st_mode))
-            return ERROR_ACCESS_DENIED;
-        return isFile(native) ? loads(native) : ERROR_FILE_NOT_FOUND;
+    if (drive || rooted || dotted) {
+        if (DWORD error = NameError(program.c_str(), false))
+            return dotted ? ERROR_FILE_NOT_FOUND : error;
+        for (const std::string& name : {program, extension ? std::string() : program + ".exe"}) {
+            std::string native = name.empty() ? "" : Native(name.c_str());
+            if (native.empty() || stat(native.c_str(), &st) != 0)
+                continue;
+            return S_ISDIR(st.st_mode) ? ERROR_ACCESS_DENIED : loads(native);
+        }
+        std::string folder = Native(program.substr(0, lastName).c_str());
+        bool noFolder = !folder.empty() && (stat(folder.c_str(), &st) != 0 || !S_ISDIR(st.st_mode));
+        return noFolder && !dotted ? ERROR_PATH_NOT_FOUND : ERROR_FILE_NOT_FOUND;
     }
+    std::string name = extension ? program : program + ".exe";
+    if (NameError(name.c_str(), false))
+        return ERROR_FILE_NOT_FOUND;
     std::error_code ec;
     std::string here = fs::current_path(ec).string();
     std::vector<std::string> places{s.script.applicationDirectory.empty() ? here : s.script.applicationDirectory,
@@ -175,8 +220,9 @@ static DWORD FindProgramOf(const State& s, const std::string& commandLine, std::
             places.push_back(dir);
     for (const std::string& dir : places) {
         std::string text = WindowsPath(Native(dir.c_str()));
-        std::string native = Native(dir.c_str()) + "/" + name;
-        if (text.size() + (text.back() == '\\' ? 0 : 1) + name.size() < MAX_PATH && isFile(native))
+        std::string whole = text + (text.back() == '\\' ? "" : "\\") + name;
+        std::string native = Native(whole.c_str());
+        if (whole.size() < MAX_PATH && !NameError(whole.c_str(), false) && isFile(native))
             return loads(native);
     }
     return ERROR_FILE_NOT_FOUND;

@@ -115,6 +115,10 @@ BOOL Fail(DWORD error);
 // A path with a drive letter as a path of this machine (backslashes kept);
 // one on a drive the caller does not see comes back unchanged.
 std::string DrivePath(const std::string& path);
+// A path of this machine as Windows' file system finds it (files.cpp): the
+// last name without trailing dots and blanks, each name matched regardless
+// of case when no entry has it exactly.
+std::string ResolveName(const std::string& native);
 // The Windows text of a path of this machine, on its drive when one holds it.
 std::string WindowsPath(const std::string& native);
 // 0 when Windows takes `path` as a name, else the error it refuses it with:

@@ -123,19 +123,30 @@ static const char* NameRefusal(DWORD error)
                                        : "the service sees no such drive";
 }
 
-// The module name a start looks for: .exe is added when the last name has
-// no extension, whether or not a path comes before it (Windows' start of an
-// unquoted C:\Program Files\... tries C:\Program.exe); a name ending in '.'
-// has one. Returns whether .exe was added.
-static bool ModuleName(const char* program, char* out, size_t size)
+// Whether the last name of `path` has an extension; a name ending in '.'
+// has one (an empty one), so no ".exe" is added to it.
+static bool HasExtension(const char* path)
 {
-    const char* last = program;
-    for (const char* p = program; *p; p++)
-        if (*p == '\\' || *p == '/' || (p == program + 1 && *p == ':'))
+    const char* last = path;
+    for (const char* p = path; *p; p++)
+        if (*p == '\\' || *p == '/' || (p == path + 1 && *p == ':'))
             last = p + 1;
-    bool add = strchr(last, '.') == NULL;
-    snprintf(out, size, "%s%s", program, add ? ".exe" : "");
-    return add;
+    return strchr(last, '.') != NULL;
+}
+
+// A name starting ".\" or "..\": taken from the working directory, exact
+// name first, but failing as a relative name does (2).
+static bool Dotted(const char* name)
+{
+    return (name[0] == '.' && (name[1] == '\\' || name[1] == '/')) ||
+           (name[0] == '.' && name[1] == '.' && (name[2] == '\\' || name[2] == '/'));
+}
+
+// A name a start searches for along its search path: no drive letter, no
+// leading separator, no leading ".\" or "..\"; folders may follow.
+static bool PlainRelative(const char* name)
+{
+    return !HasDriveLetter(name) && name[0] != '\\' && name[0] != '/' && !Dotted(name);
 }
 
 // A file opened for reading only, shared with every other opener.
@@ -144,7 +155,7 @@ static HANDLE OpenToRead(const char* path)
     return CreateFileA(path, GENERIC_READ, FILE_SHARE_READ | FILE_SHARE_WRITE, NULL, OPEN_EXISTING, 0, NULL);
 }
 
-enum ImageFault { ImageLoads, ImageNotMZ, ImageNoPE, ImageCutShort };
+enum ImageFault { ImageLoads, ImageNotMZ, ImageNoPE, ImageCutShort, ImageDll, ImageMachine, ImageSubsystem, ImageBatch };
 
 static unsigned long Little(const unsigned char* at, int bytes)
 {
@@ -159,9 +170,20 @@ static unsigned long Little(const unsigned char* at, int bytes)
 // (offset 0x3C) points at "PE\0\0", the optional header's magic is 0x10B or
 // 0x20B, and the file holds as many bytes as its headers (SizeOfHeaders)
 // and every section's raw data need. `needed` and `length` tell a cut file.
+//
+// Nor is every image a program: a DLL (IMAGE_FILE_DLL) fails with 193, an
+// image of a machine other than i386 or AMD64 with 216, a subsystem other
+// than GUI or console with 129. A .bat or .cmd file is run by cmd.exe /c.
+// Evidence: MS docs "System Error Codes" (216 ERROR_EXE_MACHINE_TYPE_MISMATCH,
+// 129 ERROR_CHILD_NOT_COMPLETE "cannot be run in Win32 mode") and
+// CreateProcess (batch files run by the command interpreter); no Wine or
+// ReactOS test starts such an image (source: ReactOS CreateProcessInternalW).
 static ImageFault CheckImage(const char* path, unsigned long* needed, unsigned long* length)
 {
     static unsigned char b[HeaderBlockSize];
+    size_t chars = strlen(path);
+    if (chars >= 4 && (lstrcmpiA(path + chars - 4, ".bat") == 0 || lstrcmpiA(path + chars - 4, ".cmd") == 0))
+        return ImageBatch;
     WIN32_FIND_DATAA data;
     HANDLE search = FindFirstFileA(path, &data);
     if (search == INVALID_HANDLE_VALUE)
@@ -203,10 +225,21 @@ static ImageFault CheckImage(const char* path, unsigned long* needed, unsigned l
         if (raw && pointer + raw > need)
             need = pointer + raw;
     }
-    if (need <= end)
-        return ImageLoads;
-    *needed = need > 0xFFFFFFFFull ? 0xFFFFFFFFul : (unsigned long)need;
-    return ImageCutShort;
+    if (need > end) {
+        *needed = need > 0xFFFFFFFFull ? 0xFFFFFFFFul : (unsigned long)need;
+        return ImageCutShort;
+    }
+    if (Little(b + pe + 22, 2) & 0x2000)
+        return ImageDll;
+    unsigned long machine = Little(b + pe + 4, 2);
+    if (machine != 0x14C && machine != 0x8664)
+        return ImageMachine;
+    if (optionalSize >= 70 && optional + 70 <= read) {
+        unsigned long subsystem = Little(b + optional + 68, 2);
+        if (subsystem != 2 && subsystem != 3)
+            return ImageSubsystem;
+    }
+    return ImageLoads;
 }
 
 // The system PATH as a service gets it: the service manager builds a
@@ -232,24 +265,40 @@ static const char* SystemPath()
     return path;
 }
 
-// A module named with a path: 0 when it is a file (or `willExist`), else
-// the start's error: its folder missing 3, a folder in its place 5, no file 2.
-static DWORD PathError(const char* name, const char* willExist, const char** why)
+// A start of a name that is not plain relative: the exact name first, a
+// folder there fails with 5; only when nothing is there is ".exe" added
+// (unless the last name has an extension). Found nowhere: 3 when its folder
+// is missing, else 2. 0 and the file in `found` when it is a file (or
+// `willExist`, made by the copy before the start).
+// Evidence: ReactOS RtlDosSearchPath_Ustr (source: "We have a full path, so
+// check if it does exist" before the extension is tried; no test found) and
+// MS docs CreateProcess (a folder is not an application: 5). The issue's
+// run under Wine agrees: "-e C:\my program.exe" starts C:\my.
+static DWORD ExactFirst(const char* name, const char* willExist, char* found, size_t size, const char** why)
 {
+    char withExe[MAX_PATH + 8];
+    snprintf(withExe, sizeof withExe, "%s.exe", name);
+    const char* tries[2] = {name, HasExtension(name) ? NULL : withExe};
+    for (int i = 0; i < 2 && tries[i]; i++) {
+        if (IsDirectory(tries[i])) {
+            snprintf(found, size, "%s", tries[i]);
+            *why = "it is a folder";
+            return ERROR_ACCESS_DENIED;
+        }
+        if (IsFile(tries[i]) || (willExist && lstrcmpiA(tries[i], willExist) == 0)) {
+            snprintf(found, size, "%s", tries[i]);
+            return 0;
+        }
+    }
+    snprintf(found, size, "%s", tries[1] ? tries[1] : name);
     char folder[MAX_PATH];
     ExecutableDirectory(name, folder, sizeof folder);
     if (folder[0] && !IsDirectory(folder)) {
         *why = "its folder does not exist";
         return ERROR_PATH_NOT_FOUND;
     }
-    if (IsDirectory(name)) {
-        *why = "it is a folder";
-        return ERROR_ACCESS_DENIED;
-    }
     *why = "no such file";
-    if (!IsFile(name) && !(willExist && lstrcmpiA(name, willExist) == 0))
-        return ERROR_FILE_NOT_FOUND;
-    return 0;
+    return ERROR_FILE_NOT_FOUND;
 }
 
 DWORD HostImageError(const char* image, char* looked, size_t size, const char** why)
@@ -278,8 +327,7 @@ DWORD HostImageError(const char* image, char* looked, size_t size, const char** 
         snprintf(full, sizeof full, "%.2s\\%s", image, image + 2);
     else
         JoinPath(full, sizeof full, system, image);
-    ModuleName(full, looked, size);
-    return PathError(looked, NULL, why);
+    return ExactFirst(full, NULL, looked, size, why);
 }
 
 // One place of the search; false when the name does not fit a path there
@@ -298,27 +346,37 @@ static bool LookIn(const char* directory, const char* name, const char* willExis
 
 // Where a start finds `program` (the command line's first token) from the
 // working directory: 0 and the file, or the start's error with why.
-// `willExist` names a file a copy will have made by then. A bare name is
-// looked for in the folder the host's program lies in, the working
-// directory, the system folder, the 16-bit system folder, the Windows folder,
-// then along the system PATH; only files count. `alongPath` tells a find
-// there.
+// `willExist` names a file a copy will have made by then. A name that is
+// not plain relative is taken exactly first (ExactFirst); it fails with its
+// name's error (123, 3), else ExactFirst's, but with ".\" or "..\" always
+// with 2. A plain relative name, with folders or without, gets ".exe" when
+// its last name has no extension, and is looked for in the folder the
+// host's program lies in, the working directory, the system folder, the
+// 16-bit system folder, the Windows folder, then along the system PATH;
+// only files count, and found nowhere it fails with 2, whatever it holds.
+// `alongPath` tells a find there.
+// Evidence: MS docs CreateProcess (the search order); ReactOS
+// CreateProcessInternalW (source, no test found): a failed search of a
+// relative name is 2.
 static DWORD FindProgram(const char* program, const char* willExist, char* found, size_t size, const char** why,
                          bool* alongPath)
 {
     *alongPath = false;
-    if (DWORD error = NameError(program, false)) {
-        *why = NameRefusal(error);
+    found[0] = 0;
+    if (!PlainRelative(program)) {
+        DWORD error = NameError(program, false);
+        if (error)
+            *why = NameRefusal(error);
+        else
+            error = ExactFirst(program, willExist, found, size, why);
+        if (error && Dotted(program)) {
+            *why = "a name beginning with .\\ or ..\\ fails as a relative name does";
+            error = ERROR_FILE_NOT_FOUND;
+        }
         return error;
     }
     char name[MAX_PATH + 8];
-    ModuleName(program, name, sizeof name);
-    if (HasPath(program)) {
-        DWORD error = PathError(name, willExist, why);
-        if (!error)
-            snprintf(found, size, "%s", name);
-        return error;
-    }
+    snprintf(name, sizeof name, "%s%s", program, HasExtension(program) ? "" : ".exe");
     char places[5][MAX_PATH] = {{0}};
     snprintf(places[0], MAX_PATH, "%s", Facts.runsHere && Facts.imageDirectory[0] ? Facts.imageDirectory
                                                                                   : Facts.directory);
@@ -330,6 +388,7 @@ static DWORD FindProgram(const char* program, const char* willExist, char* found
     for (int i = 0; i < 5; i++)
         if (places[i][0] && LookIn(places[i], name, willExist, found, size))
             return 0;
+    snprintf(found, size, "%s", name);
     static char path[PathVariableSize];
     snprintf(path, sizeof path, "%s", SystemPath());
     for (char* dir = path; *dir;) {
@@ -479,7 +538,13 @@ static bool CheckRefresh(RefreshPlan& plan)
 // Why a file is no program, for a finding.
 static void ExplainFault(char* out, size_t size, ImageFault fault, unsigned long needed, unsigned long length)
 {
-    if (fault == ImageNotMZ)
+    if (fault == ImageDll)
+        snprintf(out, size, "it is a DLL");
+    else if (fault == ImageMachine)
+        snprintf(out, size, "it is built for another processor");
+    else if (fault == ImageSubsystem)
+        snprintf(out, size, "its subsystem is neither GUI nor console");
+    else if (fault == ImageNotMZ)
         snprintf(out, size, "it does not begin with MZ");
     else if (fault == ImageNoPE)
         snprintf(out, size, "it begins with MZ but has no valid PE header");
@@ -496,7 +561,7 @@ const char* CheckProgram()
     // After a copy the target exists, whatever it is now.
     char willExist[MAX_PATH] = {0};
     if (copied) {
-        if (HasPath(plan.program))
+        if (!PlainRelative(plan.program))
             snprintf(willExist, sizeof willExist, "%s", plan.program);
         else
             JoinPath(willExist, sizeof willExist, Facts.directory, plan.program);
@@ -509,45 +574,57 @@ const char* CheckProgram()
     else
         snprintf(first, sizeof first, "%s", plan.program);
 
-    char found[MAX_PATH + 8], module[MAX_PATH + 8];
+    char found[MAX_PATH + 8];
     const char* why = "";
     bool alongPath = false;
-    bool added = ModuleName(first, module, sizeof module);
     DWORD error = FindProgram(first, willExist[0] ? willExist : NULL, found, sizeof found, &why, &alongPath);
+    size_t foundLength = strlen(found), firstLength = strlen(first);
+    bool added = !HasExtension(first) && (PlainRelative(first) || (foundLength == firstLength + 4 &&
+                                                                    lstrcmpiA(found + firstLength, ".exe") == 0));
     if (added && plan.localFound && plan.targetNamed && strcmp(first, plan.program) == 0)
-        Finding(FindingWarning, "-e names %s, but the start runs %s: Windows adds .exe to a last name without an "
-                "extension, with a path or without one; name the -e program with its .exe", first, module);
+        Finding(FindingWarning, "-e names %s, but the start runs %s.exe: Windows adds .exe to a last name without "
+                "an extension, to a name with a drive or a leading \\ only when no file has the name as given; name "
+                "the -e program with its .exe", first, first);
     // What is found then is the copy of HOLV32IP.EXE, or the file as it is now.
     bool copy = !error && willExist[0] && lstrcmpiA(found, willExist) == 0;
     unsigned long needed = 0, length = 0;
     ImageFault fault = error ? ImageLoads : CheckImage(copy ? "HOLV32IP.EXE" : found, &needed, &length);
-    Facts.programFound = !error && fault == ImageLoads;
-    Facts.startError = error ? error : fault != ImageLoads ? ERROR_BAD_EXE_FORMAT : 0;
-    if (fault != ImageLoads) {
+    DWORD faultError = fault == ImageMachine ? 216 : fault == ImageSubsystem ? 129 : ERROR_BAD_EXE_FORMAT;
+    bool runs = fault == ImageLoads || fault == ImageBatch;
+    Facts.programFound = !error && runs;
+    Facts.startError = error ? error : !runs ? faultError : 0;
+    if (!error && !runs) {
         char reason[CheckLineSize];
         ExplainFault(reason, sizeof reason, fault, needed, length);
-        Finding(FindingError, "%s%s is not a program Windows loads (%s): the start fails with error 193", found,
-                copy ? ", a copy of HOLV32IP.EXE," : "", reason);
+        Finding(FindingError, "%s%s is not a program Windows loads (%s): the start fails with error %lu", found,
+                copy ? ", a copy of HOLV32IP.EXE," : "", reason, (unsigned long)faultError);
     } else if (!error) {
         snprintf(Facts.programFile, sizeof Facts.programFile, "%s", found);
         Finding(FindingNote, "the start finds the program as %s%s", found,
                 alongPath ? " (along the system PATH, the one a service gets)" : "");
+        if (fault == ImageBatch)
+            // The host's stop sets the folder's event and then waits on the
+            // process it started, which is cmd's: the script must wait for
+            // the event itself, and cmd ends only when the script does.
+            Finding(FindingWarning, "%s is a batch file: Windows runs it as cmd.exe /c, so the host watches cmd, "
+                    "not a program of yours; at a stop the host sets the shutdown event and waits for cmd, which "
+                    "ends only when the script's last command does (whatever it started keeps running)", found);
     } else if (error == ERROR_ACCESS_DENIED) {
-        Finding(FindingError, "%s is a folder: the start fails with error 5", module);
-    } else if (error == ERROR_FILE_NOT_FOUND && !HasPath(first)) {
+        Finding(FindingError, "%s is a folder: the start fails with error 5", found);
+    } else if (error == ERROR_FILE_NOT_FOUND && PlainRelative(first)) {
         char whole[MAX_PATH + 8];
-        JoinPath(whole, sizeof whole, Facts.directory, module);
-        if (strlen(whole) >= MAX_PATH)
+        JoinPath(whole, sizeof whole, Facts.directory, found);
+        if (!HasPath(first) && strlen(whole) >= MAX_PATH)
             Finding(FindingError, "the folder's path is %u characters: %s would be %u, over the 259 a start can "
                     "reach, so the start fails with error 2", (unsigned)strlen(Facts.directory), whole,
                     (unsigned)strlen(whole));
         else
             Finding(FindingError, "the start will not find %s%s (looked for in the folder, the system folders and "
-                    "the system PATH, which a service gets): it fails with error 2", module,
-                    strchr(first, '.') ? "" : " (a name without an extension gets .exe)");
+                    "the system PATH, which a service gets, as every name without a drive or a leading \\ is): it "
+                    "fails with error 2", found, HasExtension(first) ? "" : " (a name without an extension gets .exe)");
     } else {
-        Finding(FindingError, "the start will not find %s: %s; it fails with error %lu", module, why,
-                (unsigned long)error);
+        Finding(FindingError, "the start will not find %s: %s; it fails with error %lu", found[0] ? found : first,
+                why, (unsigned long)error);
     }
     return plan.program;
 }
