@@ -345,6 +345,9 @@ BOOL WINAPI CopyFileA(LPCSTR source, LPCSTR target, BOOL failIfExists)
         if (InUse(s, to))
             return Fail(ERROR_SHARING_VIOLATION);
     }
+    // A name ending in a separator names a folder: none there is 3.
+    if (!existed && !to.empty() && to.back() == '/')
+        return Fail(ERROR_PATH_NOT_FOUND);
     std::error_code ec;
     fs::copy_file(from, to, fs::copy_options::overwrite_existing, ec);
     if (ec)

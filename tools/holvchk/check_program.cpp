@@ -178,12 +178,15 @@ static unsigned long Little(const unsigned char* at, int bytes)
 // 129 ERROR_CHILD_NOT_COMPLETE "cannot be run in Win32 mode") and
 // CreateProcess (batch files run by the command interpreter); no Wine or
 // ReactOS test starts such an image (source: ReactOS CreateProcessInternalW).
+static bool IsBatch(const char* path)
+{
+    size_t chars = strlen(path);
+    return chars >= 4 && (lstrcmpiA(path + chars - 4, ".bat") == 0 || lstrcmpiA(path + chars - 4, ".cmd") == 0);
+}
+
 static ImageFault CheckImage(const char* path, unsigned long* needed, unsigned long* length)
 {
     static unsigned char b[HeaderBlockSize];
-    size_t chars = strlen(path);
-    if (chars >= 4 && (lstrcmpiA(path + chars - 4, ".bat") == 0 || lstrcmpiA(path + chars - 4, ".cmd") == 0))
-        return ImageBatch;
     WIN32_FIND_DATAA data;
     HANDLE search = FindFirstFileA(path, &data);
     if (search == INVALID_HANDLE_VALUE)
@@ -369,7 +372,7 @@ static DWORD FindProgram(const char* program, const char* willExist, char* found
             *why = NameRefusal(error);
         else
             error = ExactFirst(program, willExist, found, size, why);
-        if (error && Dotted(program)) {
+        if (error && error != ERROR_ACCESS_DENIED && Dotted(program)) {
             *why = "a name beginning with .\\ or ..\\ fails as a relative name does";
             error = ERROR_FILE_NOT_FOUND;
         }
@@ -529,9 +532,16 @@ static bool CheckRefresh(RefreshPlan& plan)
                 "HOLV32IP.EXE is copied to, not a program of your own", ProgramPath);
     if (!plan.copy || copyError)
         return false;
+    // Evidence: MS docs "File Times" (a copy takes the source's last-write
+    // time; an overwritten file keeps its creation time, which NTFS
+    // tunnelling keeps even across a delete and a create). Wine reports the
+    // last write as the creation time, so there the copy does not repeat.
     if (plan.targetFound)
-        Finding(FindingNote, "on NTFS an overwritten file keeps its creation time, so this copy repeats at every "
-                "start");
+        Finding(FindingNote, "on NTFS an overwritten file keeps its creation time, so the next start copies again, "
+                "and every start after it");
+    else
+        Finding(FindingNote, "the copy is a new file, created at the time of the copy, after HOLV32IP.EXE: the "
+                "next start does not copy");
     return true;
 }
 
@@ -588,7 +598,9 @@ const char* CheckProgram()
     // What is found then is the copy of HOLV32IP.EXE, or the file as it is now.
     bool copy = !error && willExist[0] && lstrcmpiA(found, willExist) == 0;
     unsigned long needed = 0, length = 0;
-    ImageFault fault = error ? ImageLoads : CheckImage(copy ? "HOLV32IP.EXE" : found, &needed, &length);
+    ImageFault fault = error           ? ImageLoads
+                       : IsBatch(found) ? ImageBatch
+                                        : CheckImage(copy ? "HOLV32IP.EXE" : found, &needed, &length);
     DWORD faultError = fault == ImageMachine ? 216 : fault == ImageSubsystem ? 129 : ERROR_BAD_EXE_FORMAT;
     bool runs = fault == ImageLoads || fault == ImageBatch;
     Facts.programFound = !error && runs;
