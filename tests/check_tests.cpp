@@ -73,6 +73,15 @@ TEST_F(CheckTest, PredictsTheHostOnEachLayoutAndChangesNothing)
         if (!target.empty())
             sim::SetCreationTime(target, targetTime);
     };
+    // Run\<name>, newer than HOLV32IP.EXE: a program with one byte changed.
+    auto image = [&](const std::string& name, size_t at, char byte) {
+        std::string bytes = sim::ProgramImage("w");
+        bytes[at] = byte;
+        fs::create_directory("Run");
+        WriteFile("Run/" + name, bytes);
+        WriteFile("HOLV32.INI", "-eRun\\" + name);
+        times(200, "Run/" + name, 300);
+    };
     struct Row {
         const char* what;
         std::function<void()> setUp;
@@ -102,6 +111,55 @@ TEST_F(CheckTest, PredictsTheHostOnEachLayoutAndChangesNothing)
         {"copy into a missing folder", [&] { self(); WriteFile("HOLV32.INI", "-eNoSuch\\W.EXE"); }, 1, "HOLV32.INI",
          "NoSuch\\W.EXE", {"error: the copy to NoSuch\\W.EXE will fail: its folder does not exist, and the -e folder must "
                            "(error 3)"}},
+        // The start's search as Windows makes it, each row against the host.
+        // A name with a path: the exact name first, .exe only when nothing is
+        // there (ReactOS RtlDosSearchPath_Ustr, source); a folder there is 5.
+        {"the exact name first",
+         [&] {
+             self(); fs::create_directory("Run"); WriteFile("Run/W", sim::ProgramImage("w"));
+             WriteFile("Run/W.exe", sim::ProgramImage("x")); WriteFile("HOLV32.INI", "-e" + dir + "/Run/W");
+             times(200, "Run/W", 300);
+         },
+         0, "HOLV32.INI", dir + "/Run/W", {"note: the start finds the program as " + dir + "/Run/W\n", "!.exe"}},
+        {"a folder named like the program",
+         [&] {
+             self(); fs::create_directories("Run/W"); WriteFile("Run/W.exe", sim::ProgramImage("x"));
+             WriteFile("HOLV32.INI", "-e" + dir + "/Run/W"); times(200, "Run/W", 300);
+         },
+         1, "HOLV32.INI", dir + "/Run/W", {"error: " + dir + "/Run/W is a folder: the start fails with error 5"}},
+        // A relative name with folders is searched like a bare one (MS docs
+        // CreateProcess, the search order).
+        {"a relative path with folders along the PATH",
+         [&] {
+             self(); fs::create_directories("bin/Run"); WriteFile("bin/Run/W.EXE", sim::ProgramImage("w"));
+             WriteFile("HOLV32.INI", "-eRun\\W.EXE"); sim::script().systemPath = dir + "/bin";
+         },
+         0, "HOLV32.INI", "Run\\W.EXE",
+         {"(error 3)", "note: the start finds the program as " + dir + "/bin\\Run\\W.EXE (along the system PATH"}},
+        // Names match whatever their case, the last name without trailing
+        // dots ("Naming Files, Paths, and Namespaces"); a search ending in a
+        // separator finds nothing (Wine file.c test_FindFirstFileA).
+        {"another case and a trailing dot",
+         [&] {
+             self(); fs::create_directory("Run"); WriteFile("Run/W.EXE", sim::ProgramImage("w"));
+             WriteFile("HOLV32.INI", "-erun\\w.exe."); times(200, "Run/W.EXE", 300);
+         },
+         0, "HOLV32.INI", "run\\w.exe.", {"refresh: no copy; run\\w.exe. (created", "finds the program as " + dir + "/run\\w.exe."}},
+        {"a target ending in a separator",
+         [&] { self(); fs::create_directory("Run"); WriteFile("HOLV32.INI", "-eRun\\"); times(200, "", 0); }, 1,
+         "HOLV32.INI", "Run\\", {"to Run\\, which does not exist yet", "the copy to Run\\ will fail: it is a folder (error 5)",
+                                 "error: the start will not find Run\\.exe"}},
+        // What is not a program: a DLL 193, another machine's image 216, a
+        // subsystem neither GUI nor console 129 (MS docs "System Error
+        // Codes"); a batch file runs through cmd.exe /c (MS docs CreateProcess).
+        {"a DLL", [&] { self(); image("W.EXE", 0x57, 0x21); }, 1, "HOLV32.INI", "Run\\W.EXE",
+         {"(it is a DLL): the start fails with error 193"}},
+        {"an ARM program", [&] { self(); image("W.EXE", 0x44, 0xC4); }, 1, "HOLV32.INI", "Run\\W.EXE",
+         {"(it is built for another processor): the start fails with error 216"}},
+        {"a native program", [&] { self(); image("W.EXE", 0x58 + 68, 1); }, 1, "HOLV32.INI", "Run\\W.EXE",
+         {"(its subsystem is neither GUI nor console): the start fails with error 129"}},
+        {"a batch file", [&] { self(); image("W.CMD", 0, 'M'); }, 0, "HOLV32.INI", "Run\\W.CMD",
+         {"warning: " + dir + "/Run\\W.CMD is a batch file: Windows runs it as cmd.exe /c"}},
         {"an administrator's own program at the -e place",
          [&] {
              self(); fs::create_directory("Run"); WriteFile("Run/W.EXE", sim::ProgramImage("mine"));
