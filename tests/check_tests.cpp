@@ -295,6 +295,12 @@ TEST_F(CheckTest, PredictsTheHostOnEachLayoutAndChangesNothing)
           "/SVCHOLVSVC.EXE, but no such file; the start of QuenraService fails with error 2 before the host runs",
           "HOLVCHK: QuenraService: the service manager would not start the host, error 2 (1 error, 0 warnings)",
           "!INI candidate", "!HOLV32IP.EXE"}, "", false, true},
+        // Unquoted, each prefix up to a blank is tried; none found, the
+        // first one's error counts (MS docs CreateProcess; ReactOS, source).
+        {"an unquoted binary path whose folder does not exist",
+         [&] { install("QuenraService", dir + "/No Such/HOLVSVC.EXE", 0x10); }, 1, "none", "none",
+         {"it looks for " + dir + "/No.exe, but no such file; the start of QuenraService fails with error 2"}, "",
+         false, true},
         {"a binary path whose folder does not exist, the folder named",
          [&] { install("QuenraService", "\"" + dir + "/NoSuch/HOLVSVC.EXE\" -x", 0x10); }, 1, "HOLV32.INI",
          "HOLV32IP.EXE",

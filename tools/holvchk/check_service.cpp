@@ -81,14 +81,27 @@ void ReadInstallation(const char* name)
     Facts.reportedType = QueryServiceType(name, &status) ? status.dwServiceType : Facts.installedType;
     Facts.interactive = (Facts.reportedType & SERVICE_INTERACTIVE_PROCESS) != 0;
     // Unquoted, Windows tries the text up to each blank in turn, then the
-    // whole: the start fails only when none of them is a file.
+    // whole: the start fails only when none of them is a file, and then with
+    // the first one's error.
+    // Evidence: MS docs CreateProcess (c:\program files\sub dir\program
+    // name is tried as c:\program.exe, c:\program files\sub.exe, ...);
+    // ReactOS CreateProcessInternalW (source) keeps the first error.
     Facts.hostError = HostImageError(image, Facts.hostImage, sizeof Facts.hostImage, &Facts.hostWhy);
     const char* path = Facts.binaryPath;
+    bool first = true;
     for (size_t i = 0; Facts.hostError && path[0] != '"' && path[i]; i++) {
         char shorter[BinaryPathSize], looked[BinaryPathSize];
         const char* why;
         snprintf(shorter, sizeof shorter, "%.*s", (int)i, path);
-        if ((path[i] == ' ' || path[i] == '\t') && !HostImageError(shorter, looked, sizeof looked, &why))
+        if (path[i] != ' ' && path[i] != '\t')
+            continue;
+        DWORD error = HostImageError(shorter, looked, sizeof looked, &why);
+        if (first && error) {
+            Facts.hostError = error, Facts.hostWhy = why;
+            snprintf(Facts.hostImage, sizeof Facts.hostImage, "%s", looked);
+        }
+        first = false;
+        if (!error)
             Facts.hostError = 0;
     }
 }
