@@ -6,10 +6,12 @@
 # it did not. HOLVCHK predicts Windows: where Wine's start fails with another
 # error than Windows' (wine_error below), the host must show Wine's and the
 # check Windows'; README's Wine notes list these.
-# Left out, because Wine's process start differs from Windows' there: a name
-# without an extension (Wine also runs a file "nd" or "C:\RUN\W"; Windows
-# looks only for nd.exe and C:\RUN\W.exe), a folder named as the program
-# (Wine 2, Windows 5), a drive letter that does not exist.
+# Left out, because Wine's process start differs from Windows' there: a bare
+# name without an extension (Wine also runs a file "nd"; Windows looks only
+# for nd.exe), a folder named as the program (Wine 2, Windows 5), a drive
+# letter that does not exist. A name with a path is taken exactly first by
+# both (C:\RUN\W, then C:\RUN\W.exe), and so is an unquoted binary path's
+# first prefix.
 # Wine takes file names from the unix side in UTF-8; the texts compared here
 # are the programs' own bytes, read with LC_ALL=C.
 export LC_ALL=C.UTF-8
@@ -101,6 +103,7 @@ layout()
     target_without_local)
         rm "$D/HOLV32IP.EXE"; mkdir "$C/RUN"; cp "$BIN_DIR/HOLV32IP.EXE" "$C/RUN/W.EXE"
         ini "$d" HOLV32.INI '-eC:\\RUN\\W.EXE -t60\r\n' ;;
+    bare_target) mkdir "$C/RUN"; ini "$d" HOLV32.INI '-eC:\\RUN\\W -t60\r\n' ;;
     quoted_space) mkdir "$C/RUN DIR"; ini "$d" HOLV32.INI '-e"C:\\RUN DIR\\W.EXE" -t60\r\n' ;;
     unquoted_space) mkdir "$C/RUN DIR"; ini "$d" HOLV32.INI '-eC:\\RUN DIR\\W.EXE -t60\r\n' ;;
     capital_e) ini "$d" HOLV32.INI '-EC:\\RUN\\W.EXE -t60\r\n' ;;
@@ -189,6 +192,8 @@ declare -A shows=(
     [local_folder_old_target]="warning: the copy to C:\\RUN\\W.EXE will fail: HOLV32IP.EXE in the folder is a folder"
     [local_folder_no_target]="error: the copy to C:\\RUN\\W.EXE will fail: HOLV32IP.EXE in the folder is a folder"
     [root_copy]="note: the start finds the program as D:\\W.EXE"
+    [bare_target]="note: the start finds the program as C:\\RUN\\W"
+    [unquoted_space]="note: the start finds the program as C:\\RUN"
     [option_past_510]="bytes past byte 255 are never read; options there: -eC:\\RUN\\W.EXE"
     [own_program_newer]="warning: C:\\RUN\\W.EXE is not HOLV32IP.EXE (its bytes differ) and is kept for now"
     [target_in_use]="warning: the copy to C:\\RUN\\W.EXE will fail: it is in use"
@@ -196,11 +201,9 @@ declare -A shows=(
 # Where Wine's start ends otherwise than Windows': Wine's error (or
 # "started"), then the one HOLVCHK predicts for Windows.
 declare -A wine_error=(
-    [unquoted_space]="started 2"
     [invalid_star]="2 123"
     [invalid_bar]="2 123"
     [quote_over_line]="2 123"
-    [quote_line_end]="2 123"
     [not_a_program]="126 193"
     [copy_to_missing_folder]="2 3"
 )
@@ -215,6 +218,7 @@ QuenraService CHK own_program_older
 QuenraService CHK target_newer
 QuenraService CHK target_newer_no_program
 QuenraService CHK target_without_local
+QuenraService CHK bare_target
 QuenraService CHK quoted_space
 QuenraService CHK unquoted_space
 QuenraService CHK capital_e
@@ -312,6 +316,11 @@ wine_run sc create PlunwickService binPath= 'C:SVCHOLVSVC.EXE' type= own
 check "sc create PlunwickService with C:SVCHOLVSVC.EXE" [ $? -eq 0 ]
 svcctl start PlunwickService >/dev/null
 expect_eq "Wine's start of PlunwickService" "start failed error=2" "$(tr -d '\r' <"$WORK/svcctl.out")"
+# Unquoted with a blank: C:\No is tried first, and its error counts.
+wine_run sc create NoSuchService binPath= 'C:\No Such\HOLVSVC.EXE' type= own
+check "sc create NoSuchService with C:\No Such\HOLVSVC.EXE" [ $? -eq 0 ]
+svcctl start NoSuchService >/dev/null
+expect_eq "Wine's start of NoSuchService" "start failed error=2" "$(tr -d '\r' <"$WORK/svcctl.out")"
 while IFS='|' read -r name arg expected shows; do
     wine_out "$WORK/check.out" 'C:\TOOLS\HOLVCHK.EXE' "$name" ${arg:+"$arg"}
     status=$?
@@ -322,6 +331,7 @@ QuenraService|C:\\TOOLS\\KEEPER.INI|2|HOLVCHK: C:\\TOOLS\\KEEPER.INI is not a fo
 PlunwickService||1|looks for C:\\windows\\system32\\SVCHOLVSVC.EXE, but no such file; the start of PlunwickService fails with error 2
 PlunwickService||1|Command line: none
 PlunwickService||1|HOLVCHK: PlunwickService: the service manager would not start the host, error 2 (1 error, 0 warnings)
+NoSuchService||1|looks for C:\\No.exe, but no such file; the start of NoSuchService fails with error 2
 EOF
 
 echo "layouts: $rows, the host started the worker in $started_rows"
