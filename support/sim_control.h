@@ -125,6 +125,8 @@ struct Script {
     // no running program's image, so a copy over one and an open of it for
     // writing fail with 32.
     std::vector<std::string> filesInUse;
+    // Files with the hidden attribute, as paths of this machine.
+    std::vector<std::string> hiddenFiles;
     // Another process writing files at the same moment: run once, inside the
     // next WriteFile, before that write's bytes land.
     std::function<void()> otherProcessWrites;

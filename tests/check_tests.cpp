@@ -149,6 +149,14 @@ TEST_F(CheckTest, PredictsTheHostOnEachLayoutAndChangesNothing)
          [&] { self(); fs::create_directory("Run"); WriteFile("HOLV32.INI", "-eRun\\"); times(200, "", 0); }, 1,
          "HOLV32.INI", "Run\\", {"to Run\\, which does not exist yet", "the copy to Run\\ will fail: it is a folder (error 5)",
                                  "error: the start will not find Run\\.exe"}},
+        // A hidden target is not overwritten (MS docs CopyFile): 5, the old one starts.
+        {"a hidden target",
+         [&] {
+             self(); fs::create_directory("Run"); WriteFile("Run/W.EXE", sim::ProgramImage("old"));
+             WriteFile("HOLV32.INI", "-eRun\\W.EXE"); times(200, "Run/W.EXE", 100);
+             sim::script().hiddenFiles = {dir + "/Run/W.EXE"};
+         },
+         0, "HOLV32.INI", "Run\\W.EXE", {"warning: the copy to Run\\W.EXE will fail: it is hidden", "(error 5)"}},
         // What is not a program: a DLL 193, another machine's image 216, a
         // subsystem neither GUI nor console 129 (MS docs "System Error
         // Codes"); a batch file runs through cmd.exe /c (MS docs CreateProcess).

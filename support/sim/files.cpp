@@ -192,6 +192,14 @@ static DWORD MissingError(const std::string& native)
     return stat(folder.c_str(), &st) == 0 && S_ISDIR(st.st_mode) ? ERROR_FILE_NOT_FOUND : ERROR_PATH_NOT_FOUND;
 }
 
+static bool Hidden(const State& s, const std::string& native)
+{
+    for (const std::string& path : s.script.hiddenFiles)
+        if (Absolute(path) == Absolute(native))
+            return true;
+    return false;
+}
+
 DWORD WINAPI GetFileAttributesA(LPCSTR path)
 {
     auto lock = Enter("GetFileAttributesA", Text(path));
@@ -201,7 +209,7 @@ DWORD WINAPI GetFileAttributesA(LPCSTR path)
     std::string native = Native(path);
     if (!path || stat(native.c_str(), &st) != 0)
         return (Fail(MissingError(native)), INVALID_FILE_ATTRIBUTES);
-    return AttributesOf(st);
+    return AttributesOf(st) | (Hidden(S(), native) ? FILE_ATTRIBUTE_HIDDEN : 0);
 }
 
 BOOL WINAPI GetComputerNameA(LPSTR buffer, LPDWORD size)
@@ -338,7 +346,10 @@ BOOL WINAPI CopyFileA(LPCSTR source, LPCSTR target, BOOL failIfExists)
     if (existed && s.creationTimes.count(Absolute(to)))
         created = s.creationTimes[Absolute(to)];
     if (existed) {
-        if (S_ISDIR(st.st_mode) || (AttributesOf(st) & FILE_ATTRIBUTE_READONLY))
+        // Evidence: MS docs CopyFile ("fails with ERROR_ACCESS_DENIED if the
+        // destination file already exists and has the FILE_ATTRIBUTE_HIDDEN
+        // or FILE_ATTRIBUTE_READONLY attribute set").
+        if (S_ISDIR(st.st_mode) || (AttributesOf(st) & FILE_ATTRIBUTE_READONLY) || Hidden(s, to))
             return Fail(ERROR_ACCESS_DENIED);
         if (failIfExists)
             return Fail(80);

@@ -459,6 +459,12 @@ static DWORD CopyError(const char* target, const char** why)
         *why = "it is read-only, and a copy does not overwrite a read-only file";
         return ERROR_ACCESS_DENIED;
     }
+    // Evidence: MS docs CopyFile (an existing hidden or read-only target
+    // fails with ERROR_ACCESS_DENIED).
+    if (attributes != INVALID_FILE_ATTRIBUTES && (attributes & FILE_ATTRIBUTE_HIDDEN)) {
+        *why = "it is hidden, and a copy does not overwrite a hidden file (attrib -h)";
+        return ERROR_ACCESS_DENIED;
+    }
     // Windows writes no running program's image: over a program another
     // service runs the copy fails with 32. Opened for writing as the copy
     // opens it, and closed at once: nothing is cut short or made.
