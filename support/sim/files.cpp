@@ -179,9 +179,9 @@ static DWORD AttributesOf(const struct stat& st)
 
 // The error of a name that names nothing: 3 when a folder on its way is
 // missing (or is a file), else 2.
-// Evidence: MS docs "System Error Codes" (3: the path, 2: the file); no
-// Wine or ReactOS test found, so also source: the file system's
-// STATUS_OBJECT_PATH_NOT_FOUND for a missing parent, mapped to 3.
+// Evidence: Wine dlls/kernel32/tests/file.c test_FindFirstFileA
+// ("C:\foo\bar.txt" and "foo\bar.txt" fail with ERROR_PATH_NOT_FOUND); the
+// same open of the name underlies GetFileAttributes and CreateFile.
 static DWORD MissingError(const std::string& native)
 {
     size_t slash = native.find_last_of('/', native.size() > 1 ? native.size() - 2 : 0);
@@ -262,16 +262,15 @@ HANDLE WINAPI FindFirstFileA(LPCSTR path, LPWIN32_FIND_DATAA data)
                 found.push_back(entry.path().string());
         std::sort(found.begin(), found.end());
     } else {
-        // A name ending in a separator names no entry: the search fails
-        // with 2 even where a folder of that name exists.
-        // Evidence: Wine dlls/kernel32/tests/file.c test_FindFirstFileA
-        // ("C:\windows\" fails with ERROR_FILE_NOT_FOUND).
+        // A name ending in a separator names no entry: the search fails,
+        // with 2 where the folder exists, 3 where it does not.
+        // Evidence: Wine dlls/kernel32/tests/file.c test_FindFirstFileA ("C:\"
+        // fails with ERROR_FILE_NOT_FOUND, "C:\foo\" with ERROR_PATH_NOT_FOUND,
+        // the latter todo_wine: Wine gives 2).
         struct stat st;
-        bool separated = !native.empty() && native.back() == '/' && native != "/";
+        bool separated = !native.empty() && native.back() == '/';
         if (!native.empty() && !separated && stat(native.c_str(), &st) == 0)
             found.push_back(native);
-        else if (separated)
-            return (Fail(ERROR_FILE_NOT_FOUND), INVALID_HANDLE_VALUE);
     }
     if (found.empty()) {
         struct stat st;

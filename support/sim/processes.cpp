@@ -149,11 +149,11 @@ static DWORD ImageError(const std::string& native)
 //   name has no extension (a name ending in '.' has one). Found nowhere:
 //   its name's error (123, or 3 for a drive not seen), 3 for a missing
 //   folder, else 2; a name with ".\" or "..\" always 2.
-//   Evidence: MS docs CreateProcess ("If the file name does not contain an
-//   extension, .exe is appended ... if the file name contains a path, .exe
-//   is not appended" is contradicted by the search itself; source: ReactOS
-//   RtlDosSearchPath_Ustr, "We have a full path, so check if it does exist"
-//   before the extension, and CreateProcessInternalW's errors).
+//   Evidence: no test found; source: ReactOS RtlDosSearchPath_Ustr ("We
+//   have a full path, so check if it does exist" before the extension) and
+//   CreateProcessInternalW's errors. MS docs CreateProcess say no .exe is
+//   added to a name with a path only of lpApplicationName, not of the
+//   command line; Wine agrees with the exact name first.
 // - A plain relative name, with folders or without, gets ".exe" when its
 //   last name has no extension and is searched in the folder the program
 //   was loaded from, the working directory, the system folder, the 16-bit
