@@ -317,10 +317,10 @@ check "sc create PlunwickService with C:SVCHOLVSVC.EXE" [ $? -eq 0 ]
 svcctl start PlunwickService >/dev/null
 expect_eq "Wine's start of PlunwickService" "start failed error=2" "$(tr -d '\r' <"$WORK/svcctl.out")"
 # Unquoted with a blank: C:\No is tried first, and its error counts.
-wine_run sc create NoSuchService binPath= 'C:\No Such\HOLVSVC.EXE' type= own
-check "sc create NoSuchService with C:\No Such\HOLVSVC.EXE" [ $? -eq 0 ]
-svcctl start NoSuchService >/dev/null
-expect_eq "Wine's start of NoSuchService" "start failed error=2" "$(tr -d '\r' <"$WORK/svcctl.out")"
+wine_run sc create QuenraClient binPath= 'C:\No Such\HOLVSVC.EXE' type= own
+check "sc create QuenraClient with C:\No Such\HOLVSVC.EXE" [ $? -eq 0 ]
+svcctl start QuenraClient >/dev/null
+expect_eq "Wine's start of QuenraClient" "start failed error=2" "$(tr -d '\r' <"$WORK/svcctl.out")"
 while IFS='|' read -r name arg expected shows; do
     wine_out "$WORK/check.out" 'C:\TOOLS\HOLVCHK.EXE' "$name" ${arg:+"$arg"}
     status=$?
@@ -331,7 +331,7 @@ QuenraService|C:\\TOOLS\\KEEPER.INI|2|HOLVCHK: C:\\TOOLS\\KEEPER.INI is not a fo
 PlunwickService||1|looks for C:\\windows\\system32\\SVCHOLVSVC.EXE, but no such file; the start of PlunwickService fails with error 2
 PlunwickService||1|Command line: none
 PlunwickService||1|HOLVCHK: PlunwickService: the service manager would not start the host, error 2 (1 error, 0 warnings)
-NoSuchService||1|looks for C:\\No.exe, but no such file; the start of NoSuchService fails with error 2
+QuenraClient||1|looks for C:\\No.exe, but no such file; the start of QuenraClient fails with error 2
 EOF
 
 echo "layouts: $rows, the host started the worker in $started_rows"
