@@ -3,7 +3,8 @@
 // the simulated platform, which follows Windows' rules for names, drives,
 // copies and starts. Both must agree on the INI file, the program, the
 // command line, the copy and its error, the start and its error and the
-// program file loaded; the check must change nothing.
+// program file loaded, and after a copy whether the next start copies again;
+// the check must change nothing.
 // HOLV_DIFF_SEED and HOLV_DIFF_LAYOUTS choose another run (README, "Tests").
 #include "sim_fixture.h"
 
