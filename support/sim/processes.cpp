@@ -75,22 +75,18 @@ int WINAPI lstrcmpiA(LPCSTR first, LPCSTR second)
 // the file is at least as long as its headers (SizeOfHeaders) and each
 // section's raw data say.
 // - A DLL (IMAGE_FILE_DLL) is no program: 193.
-//   Evidence: MS docs CreateProcess ("the module to be executed ... can be a
-//   Windows-based application"); Wine dlls/kernel32/tests/loader.c maps
-//   such images, no test starts one (source: ReactOS CreateProcessInternalW
-//   refuses SEC_IMAGE DLLs with STATUS_INVALID_IMAGE_FORMAT).
+//   Evidence: MS docs CreateProcess (the module must be an application) and
+//   "System Error Codes" (193: not a valid Win32 application); no test found.
 // - An image for another machine than i386 or AMD64: 216.
 //   Evidence: MS docs "System Error Codes" ERROR_EXE_MACHINE_TYPE_MISMATCH
 //   ("valid, but is for a machine type other than the current machine").
 // - A subsystem neither GUI (2) nor console (3), a native one say: 129.
 //   Evidence: MS docs "System Error Codes" ERROR_CHILD_NOT_COMPLETE ("The %1
-//   application cannot be run in Win32 mode"); no test found (source:
-//   ReactOS CreateProcessInternalW, STATUS_INVALID_IMAGE_WIN_32).
+//   application cannot be run in Win32 mode"); no test found, the weakest
+//   of these rules.
 // - A .bat or .cmd file runs as "cmd.exe /c <file>": the process is cmd's.
-//   Evidence: MS docs CreateProcess ("To run a batch file, you must start
-//   the command interpreter"; CreateProcess does so itself for .bat/.cmd,
-//   Wine dlls/kernel32/tests/process.c test_BatchFile... not found: source
-//   ReactOS CreateProcessInternalW, "cmd /c").
+//   Evidence: MS docs CreateProcess (a batch file is run by the command
+//   interpreter, cmd.exe /c); no test found.
 static DWORD ImageError(const std::string& native)
 {
     std::string extension = native.size() >= 4 ? native.substr(native.size() - 4) : "";
@@ -150,8 +146,9 @@ static DWORD ImageError(const std::string& native)
 //   its name's error (123, or 3 for a drive not seen), 3 for a missing
 //   folder, else 2; a name with ".\" or "..\" always 2.
 //   Evidence: no test found; source: ReactOS RtlDosSearchPath_Ustr ("We
-//   have a full path, so check if it does exist" before the extension) and
-//   CreateProcessInternalW's errors. MS docs CreateProcess say no .exe is
+//   have a full path, so check if it does exist", then the extension). The
+//   errors after a failed search: ReactOS CreateProcessInternalW, as the
+//   issue read it (not re-read here). MS docs CreateProcess say no .exe is
 //   added to a name with a path only of lpApplicationName, not of the
 //   command line; Wine agrees with the exact name first.
 // - A plain relative name, with folders or without, gets ".exe" when its
@@ -160,8 +157,9 @@ static DWORD ImageError(const std::string& native)
 //   system folder (<Windows>\System), the Windows folder, then along the
 //   process's PATH; only files count, each whole path short of MAX_PATH.
 //   Found nowhere: 2, whatever the name holds.
-//   Evidence: MS docs CreateProcess (the search order); ReactOS
-//   CreateProcessInternalW (source) maps every failed search to 2.
+//   Evidence: MS docs CreateProcess (the search order); the 2 for every
+//   failed search of a relative name: ReactOS CreateProcessInternalW
+//   (source, as the issue read it; no test found).
 // - A file found must be a program (ImageError).
 // Returns 0 and the file's path of this machine when found, else the error.
 static DWORD FindProgramOf(const State& s, const std::string& commandLine, std::string* image)

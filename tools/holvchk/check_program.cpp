@@ -177,7 +177,7 @@ static unsigned long Little(const unsigned char* at, int bytes)
 // Evidence: MS docs "System Error Codes" (216 ERROR_EXE_MACHINE_TYPE_MISMATCH,
 // 129 ERROR_CHILD_NOT_COMPLETE "cannot be run in Win32 mode") and
 // CreateProcess (batch files run by the command interpreter); no Wine or
-// ReactOS test starts such an image (source: ReactOS CreateProcessInternalW).
+// ReactOS test starts such an image.
 static bool IsBatch(const char* path)
 {
     size_t chars = strlen(path);
@@ -274,9 +274,9 @@ static const char* SystemPath()
 // is missing, else 2. 0 and the file in `found` when it is a file (or
 // `willExist`, made by the copy before the start).
 // Evidence: ReactOS RtlDosSearchPath_Ustr (source: "We have a full path, so
-// check if it does exist" before the extension is tried; no test found) and
-// MS docs CreateProcess (a folder is not an application: 5). The issue's
-// run under Wine agrees: "-e C:\my program.exe" starts C:\my.
+// check if it does exist" before the extension is tried; no test found); a
+// folder there fails to open as a file (5). Wine agrees: "-eC:\RUN\W"
+// copies to C:\RUN\W and starts it.
 static DWORD ExactFirst(const char* name, const char* willExist, char* found, size_t size, const char** why)
 {
     char withExe[MAX_PATH + 8];
@@ -358,9 +358,9 @@ static bool LookIn(const char* directory, const char* name, const char* willExis
 // 16-bit system folder, the Windows folder, then along the system PATH;
 // only files count, and found nowhere it fails with 2, whatever it holds.
 // `alongPath` tells a find there.
-// Evidence: MS docs CreateProcess (the search order); ReactOS
-// CreateProcessInternalW (source, no test found): a failed search of a
-// relative name is 2.
+// Evidence: MS docs CreateProcess (the search order); a failed search of a
+// relative name is 2: ReactOS CreateProcessInternalW (source, as the issue
+// read it; no test found).
 static DWORD FindProgram(const char* program, const char* willExist, char* found, size_t size, const char** why,
                          bool* alongPath)
 {

@@ -85,7 +85,7 @@ void ReadInstallation(const char* name)
     // the first one's error.
     // Evidence: MS docs CreateProcess (c:\program files\sub dir\program
     // name is tried as c:\program.exe, c:\program files\sub.exe, ...);
-    // ReactOS CreateProcessInternalW (source) keeps the first error.
+    // the first error counts as the issue read ReactOS CreateProcessInternalW (source, not re-read here).
     Facts.hostError = HostImageError(image, Facts.hostImage, sizeof Facts.hostImage, &Facts.hostWhy);
     const char* path = Facts.binaryPath;
     bool first = true;
