@@ -85,7 +85,8 @@ void ReadInstallation(const char* name)
     // the first one's error.
     // Evidence: MS docs CreateProcess (c:\program files\sub dir\program
     // name is tried as c:\program.exe, c:\program files\sub.exe, ...);
-    // the first error counts as the issue read ReactOS CreateProcessInternalW (source, not re-read here).
+    // the first error counts as the issue read ReactOS
+    // CreateProcessInternalW (source, not re-read here).
     Facts.hostError = HostImageError(image, Facts.hostImage, sizeof Facts.hostImage, &Facts.hostWhy);
     const char* path = Facts.binaryPath;
     bool first = true;
