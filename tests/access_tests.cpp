@@ -56,8 +56,9 @@ protected:
 // "object|SID" of each access finding, the test folder shown as C:.
 std::set<std::string> AccessFindings(const std::string& report, const std::string& dir)
 {
-    static const std::regex line("^access: (the service's folder|the host|the folder|the INI file|the worker|"
-                                 "the program's folder|the program|a DLL beside the host|the shutdown event|"
+    static const std::regex line("^access: (the service's folder|the host|the folder on the way|the folder|"
+                                 "the INI file|the worker|the program's folder|the program the copy will create|"
+                                 "the program|a DLL beside the host|the shutdown event|"
                                  "the service's registry key|the service) (.*?): [^(]*\\((S-[0-9-]+)\\) ");
     std::set<std::string> found;
     std::stringstream in(report);
@@ -110,7 +111,7 @@ TEST_F(AccessTest, FindsEveryoneButAdministratorsWhoMayChangeWhatTheServiceRuns)
              fs::create_directory(dir + "/RUN");
              Set("RUN", worldWritable);
          },
-         {"C:/RUN|S-1-1-0"}, {"the program's folder " + dir + "/RUN: Everyone (S-1-1-0) may add files, add folders, delete what is in it, "
+         {"C:/RUN|S-1-1-0", "C:/RUN/W.EXE|S-1-1-0"}, {"the program's folder " + dir + "/RUN: Everyone (S-1-1-0) may add files, add folders, delete what is in it, "
           "delete it (0x1301FF): can put a program there that the host starts as LocalSystem: " + dir + "/RUN/W.EXE"}},
         {"an -e target Users may write, in a locked folder",
          [&] {
@@ -215,6 +216,47 @@ TEST_F(AccessTest, FindsEveryoneButAdministratorsWhoMayChangeWhatTheServiceRuns)
              Set("SVC/version.dll", "D:(A;;0x1301bf;;;BU)");
          },
          {"C:/SVC/version.dll|S-1-5-32-545"}},
+        // Each of these once gave no finding (or hid one).
+        {"16 groups that may read, then Authenticated Users with write",
+         [&] {
+             Layout("SVC", "");
+             Set("SVC", locked);
+             std::string dacl = "D:";
+             for (int i = 1; i <= 16; i++)
+                 dacl += "(A;;FR;;;S-1-5-21-7-7-7-" + std::to_string(2000 + i) + ")";
+             Set("SVC/HOLV32.INI", dacl + "(A;;0x1301bf;;;AU)");
+         },
+         {"C:/SVC/HOLV32.INI|S-1-5-11"}},
+        {"a callback allow, whose condition may hold",
+         [&] { Layout("SVC", ""); Set("SVC", locked + "(XA;OICI;0x1301bf;;;AU;(Member_of {SID(AU)}))"); },
+         {"C:/SVC|S-1-5-11", "C:/SVC/HOLVSVC.EXE|S-1-5-11", "C:/SVC/HOLV32.INI|S-1-5-11",
+          "C:/SVC/HOLV32IP.EXE|S-1-5-11"},
+         {"warning: the log the host will create " + dir + "/SVC\\HOLV32.LOG: NT AUTHORITY\\Authenticated Users"}},
+        {"a deny for Authenticated Users does not reach Guests",
+         [&] { Layout("SVC", ""); Set("SVC", locked); Set("SVC/HOLV32.INI", "D:(D;;0x1301bf;;;AU)(A;;0x1301bf;;;BG)"); },
+         {"C:/SVC/HOLV32.INI|S-1-5-32-546"}},
+        {"an -e target the copy will create in a folder that passes Everyone write to new files",
+         [&] {
+             Layout("SVC", "-e" + dir + "/RUN/W.EXE");
+             Set("SVC", locked);
+             fs::create_directory(dir + "/RUN");
+             Set("RUN", locked + "(A;OIIO;0x1301bf;;;WD)");
+         },
+         {"C:/RUN/W.EXE|S-1-1-0"},
+         {"the program the copy will create " + dir + "/RUN/W.EXE: Everyone (S-1-1-0) may write, append, delete it"}},
+        {"a locked folder under a C:\\Tools made with what C:\\ passes on",
+         [&] { Layout("Tools/SVC", ""); Set("Tools/SVC", locked); },
+         {"C:/Tools|S-1-5-11"},
+         {"the folder on the way " + dir + "/Tools: NT AUTHORITY\\Authenticated Users (S-1-5-11) may add folders, "
+          "delete it (0x10004): can rename it away and build the path again, with programs of "
+          "their own for LocalSystem to run in " + dir + "/Tools/SVC; icacls \"" + dir + "/Tools\" /inheritance:r "
+          "/remove:g *S-1-5-11"}},
+        {"an ACE of a type the check does not know",
+         [&] { Layout("SVC", ""); Set("SVC", locked); Set("SVC/HOLV32.INI", "D:(A;;FR;;;BU)(0x4;;0x1301bf;;;AU)"); },
+         {},
+         {"warning: audit incomplete: " + dir + "/SVC\\HOLV32.INI holds an ACE of type 0x4",
+          "but who may change what it runs is not known whole (audit incomplete)"},
+         CheckAuditIncomplete},
     };
     for (const Row& row : rows) {
         SCOPED_TRACE(row.what);

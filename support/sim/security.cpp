@@ -37,6 +37,7 @@ const char* const Aliases[][2] = {
     {"SY", "S-1-5-18"}, {"BA", "S-1-5-32-544"}, {"BU", "S-1-5-32-545"}, {"AU", "S-1-5-11"},
     {"WD", "S-1-1-0"},  {"IU", "S-1-5-4"},      {"LS", "S-1-5-19"},     {"NS", "S-1-5-20"},
     {"CO", "S-1-3-0"},  {"OW", "S-1-3-4"},      {"SU", "S-1-5-6"},      {"AN", "S-1-5-7"},
+    {"BG", "S-1-5-32-546"}, {"LW", "S-1-16-4096"}, {"ME", "S-1-16-8192"}, {"HI", "S-1-16-12288"},
 };
 const std::pair<const char*, DWORD> RightCodes[] = {
     {"GA", GENERIC_ALL}, {"GR", GENERIC_READ}, {"GW", GENERIC_WRITE}, {"GX", GENERIC_EXECUTE},
@@ -44,6 +45,7 @@ const std::pair<const char*, DWORD> RightCodes[] = {
     {"CC", 0x1}, {"DC", 0x2}, {"LC", 0x4}, {"SW", 0x8}, {"RP", 0x10}, {"WP", 0x20}, {"DT", 0x40},
     {"LO", 0x80}, {"CR", 0x100}, {"FA", 0x1f01ff}, {"FR", 0x120089}, {"FW", 0x120116}, {"FX", 0x1200a0},
     {"KA", 0xf003f}, {"KR", 0x20019}, {"KW", 0x20006}, {"KX", 0x20019},
+    {"NW", 0x1}, {"NR", 0x2}, {"NX", 0x4},
 };
 const std::pair<const char*, BYTE> FlagCodes[] = {
     {"OI", OBJECT_INHERIT_ACE}, {"CI", CONTAINER_INHERIT_ACE}, {"NP", NO_PROPAGATE_INHERIT_ACE},
@@ -70,7 +72,17 @@ struct Ace {
     BYTE flags = 0;
     DWORD mask = 0;
     std::string sid;
+    // Object ACEs' GUIDs (empty: absent) and a callback ACE's condition.
+    std::string objectType, inheritedObjectType, condition;
 };
+
+// The ACE types of SDDL's ACE strings and their binary codes.
+// Evidence: MS docs "ACE Strings" (the type letters) and "ACE_HEADER" (the codes).
+const std::pair<const char*, BYTE> AceTypes[] = {
+    {"A", 0x0},  {"D", 0x1},  {"AU", 0x2}, {"AL", 0x3}, {"OA", 0x5}, {"OD", 0x6}, {"OU", 0x7}, {"OL", 0x8},
+    {"XA", 0x9}, {"XD", 0xA}, {"ZA", 0xB}, {"XU", 0xD}, {"ML", 0x11}, {"RA", 0x12}, {"SP", 0x13}, {"TL", 0x14},
+};
+bool IsObjectAce(BYTE type) { return (type >= 0x5 && type <= 0x8) || type == 0xB || type == 0xC || type == 0xF || type == 0x10; }
 
 struct Descriptor {
     std::string owner;
@@ -140,15 +152,52 @@ Descriptor Parse(const std::string& sddl)
         size_t open = part.find('(');
         d.isProtected = part.substr(0, open).find('P') != std::string::npos;
         while (open != std::string::npos) {
-            size_t close = part.find(')', open);
-            std::vector<std::string> fields = Split(part.substr(open + 1, close - open - 1), ';');
-            if (fields.size() != 6)
+            // A condition holds parentheses of its own: the ACE ends where they balance.
+            size_t close = open;
+            for (int depth = 0; close < part.size(); close++) {
+                depth += part[close] == '(' ? 1 : part[close] == ')' ? -1 : 0;
+                if (depth == 0)
+                    break;
+            }
+            if (close == part.size())
+                throw std::runtime_error("unclosed ACE in " + sddl);
+            std::string text = part.substr(open + 1, close - open - 1);
+            std::vector<std::string> fields = Split(text, ';');
+            if (fields.size() > 7) {  // the condition's own semicolons
+                size_t at = 0;
+                for (int k = 0; k < 6; k++)
+                    at = text.find(';', at) + 1;
+                fields.resize(6);
+                fields.push_back(text.substr(at));
+            }
+            if (fields.size() != 6 && fields.size() != 7)
                 throw std::runtime_error("bad ACE in " + sddl);
             Ace ace;
-            ace.type = fields[0] == "D" ? ACCESS_DENIED_ACE_TYPE : ACCESS_ALLOWED_ACE_TYPE;
+            bool known = false;
+            for (const auto& type : AceTypes)
+                if (fields[0] == type.first) {
+                    ace.type = type.second;
+                    known = true;
+                }
+            // A type SDDL has no letters for, by its number, laid out as a plain ACE.
+            if (!known && fields[0].rfind("0x", 0) == 0) {
+                ace.type = (BYTE)strtoul(fields[0].c_str(), nullptr, 16);
+                known = true;
+            }
+            if (!known)
+                throw std::runtime_error("unknown ACE type " + fields[0] + " in " + sddl);
+            bool callback = ace.type == 0x9 || ace.type == 0xA || ace.type == 0xB || ace.type == 0xD;
+            if (fields.size() == 7 && !callback)
+                throw std::runtime_error("a condition on an ACE that takes none in " + sddl);
             ace.flags = Codes(fields[1], FlagCodes);
             ace.mask = Codes(fields[2], RightCodes);
+            ace.objectType = fields[3];
+            ace.inheritedObjectType = fields[4];
+            if ((!ace.objectType.empty() || !ace.inheritedObjectType.empty()) && !IsObjectAce(ace.type))
+                throw std::runtime_error("a GUID on an ACE that takes none in " + sddl);
             ace.sid = SidOf(fields[5]);
+            if (fields.size() == 7)
+                ace.condition = fields[6];
             d.aces.push_back(ace);
             open = part.find('(', close);
         }
@@ -215,14 +264,36 @@ std::vector<BYTE> Binary(const Descriptor& d)
     out.resize(acl + 8, 0);
     out[acl] = 2;
     for (const Ace& ace : d.aces) {
+        // Each type's own layout: header and mask; an object ACE's flags and
+        // GUIDs; the SID; a callback's condition as application data.
+        // Evidence: MS docs ACCESS_ALLOWED_ACE, ACCESS_ALLOWED_OBJECT_ACE,
+        // ACCESS_ALLOWED_CALLBACK_ACE (the condition follows the SID, "artx").
+        std::vector<BYTE> body;
+        if (IsObjectAce(ace.type)) {
+            DWORD present = (ace.objectType.empty() ? 0 : 1) | (ace.inheritedObjectType.empty() ? 0 : 2);
+            body.resize(4);
+            Put(body, 0, present, 4);
+            for (const std::string* guid : {&ace.objectType, &ace.inheritedObjectType})
+                if (!guid->empty())
+                    for (int k = 0; k < 16; k++)
+                        body.push_back((BYTE)std::hash<std::string>{}(*guid + std::to_string(k)));
+        }
         std::vector<BYTE> sid = SidBytes(ace.sid);
+        body.insert(body.end(), sid.begin(), sid.end());
+        if (!ace.condition.empty()) {
+            const char artx[] = "artx";
+            body.insert(body.end(), artx, artx + 4);
+            body.insert(body.end(), ace.condition.begin(), ace.condition.end());
+            while (body.size() % 4)
+                body.push_back(0);
+        }
         size_t at = out.size();
-        out.resize(at + 8 + sid.size(), 0);
+        out.resize(at + 8 + body.size(), 0);
         out[at] = ace.type;
         out[at + 1] = ace.flags;
-        Put(out, at + 2, (DWORD)(8 + sid.size()), 2);
+        Put(out, at + 2, (DWORD)(8 + body.size()), 2);
         Put(out, at + 4, ace.mask, 4);
-        memcpy(&out[at + 8], sid.data(), sid.size());
+        memcpy(&out[at + 8], body.data(), body.size());
     }
     Put(out, acl + 2, (DWORD)(out.size() - acl), 2);
     Put(out, acl + 4, (DWORD)d.aces.size(), 2);

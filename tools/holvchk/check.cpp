@@ -94,7 +94,10 @@ static int Conclude(const char* iniFile, const char* program, const char* comman
         snprintf(where, sizeof where, " in %s", Facts.directory);
     if (starts)
         snprintf(verdict, sizeof verdict, "HOLVCHK: %s%s: the host would start the worker%s (%s)", Facts.name, where,
-                 access ? ", but a non-administrator can choose what it runs" : "", counts);
+                 access             ? ", but a non-administrator can choose what it runs"
+                 : AuditIncomplete  ? ", but who may change what it runs is not known whole (audit incomplete)"
+                                    : "",
+                 counts);
     else if (Facts.hostError)
         snprintf(verdict, sizeof verdict, "HOLVCHK: %s%s: the service manager would not start the host, error %lu "
                  "(%s)", Facts.name, where, (unsigned long)Facts.hostError, counts);
@@ -102,12 +105,13 @@ static int Conclude(const char* iniFile, const char* program, const char* comman
         snprintf(verdict, sizeof verdict, "HOLVCHK: %s%s: the host would not start the worker, error %lu (%s)",
                  Facts.name, where, (unsigned long)Facts.startError, counts);
     ComposeReport(shownIni, shownProgram, commandLine, verdict);
-    return !starts ? CheckDoesNotStart : access ? CheckStartsExposed : CheckStarts;
+    return !starts ? CheckDoesNotStart : access ? CheckStartsExposed : AuditIncomplete ? CheckAuditIncomplete : CheckStarts;
 }
 
 int CheckFolder(const char* name, const char* directory)
 {
     ResetReport();
+    AuditIncomplete = false;
     memset(&Facts, 0, sizeof Facts);
     Facts.name = name;
     bool known = false;

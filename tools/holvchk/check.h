@@ -24,8 +24,11 @@ enum FindingKind { FindingError, FindingWarning, FindingNote, FindingAccess };
 
 // Exit statuses: the host would start the worker; it would not; wrong usage
 // or a folder that does not exist; it would start it, but a non-administrator
-// can choose what it runs.
-enum { CheckStarts = 0, CheckDoesNotStart = 1, CheckUsage = 2, CheckStartsExposed = 3 };
+// can choose what it runs; it would start it, and the audit of who may
+// change that met a descriptor it cannot read whole.
+enum { CheckStarts = 0, CheckDoesNotStart = 1, CheckUsage = 2, CheckStartsExposed = 3, CheckAuditIncomplete = 4 };
+// Set by CheckAccess when an ACE's type was unknown to it.
+extern bool AuditIncomplete;
 
 // What the check learns on its way, for the steps that follow.
 struct CheckFacts {

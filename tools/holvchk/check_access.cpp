@@ -21,7 +21,6 @@ enum {
     SidTextSize = 192,
     AccountNameSize = 256,
     MaxTrusted = 32,
-    MaxPrincipals = 16,
     MaxChecked = 32,
     SecurityBufferSize = 8192,
 };
@@ -31,6 +30,8 @@ static const char SystemSid[] = "S-1-5-18";
 static const char AdministratorsSid[] = "S-1-5-32-544";
 static const char UsersSid[] = "S-1-5-32-545";
 static const char OwnerRightsSid[] = "S-1-3-4";
+static const char AuthenticatedSid[] = "S-1-5-11";
+static const char InteractiveSid[] = "S-1-5-4";
 static const char TrustedInstallerSid[] = "S-1-5-80-956008885-3418522649-1831038044-1853292631-2271478464";
 // BUILTIN\Administrators in binary form, for the calls that take a SID.
 static const BYTE AdministratorsBinary[] = {1, 2, 0, 0, 0, 0, 0, 5, 32, 0, 0, 0, 0x20, 2, 0, 0};
@@ -68,7 +69,7 @@ enum {
 // and what whoever holds them could do (formatted with the service's name,
 // its account and the role's detail, in that order).
 enum Role { RoleFolder, RoleHost, RoleNewFile, RoleIni, RoleWorker, RoleProgram, RoleProgramFolder, RoleDll,
-            RoleEvent, RoleService, RoleKey };
+            RoleEvent, RoleService, RoleKey, RoleAncestor, RoleNewProgram, RoleNewLog };
 struct RoleText {
     const char* what;
     Kind kind;
@@ -94,6 +95,11 @@ static const RoleText Roles[] = {
      "%.0scan point the service at any program, run as %s"},
     {"the service's registry key", KindKey, KEY_SET_VALUE | KEY_CREATE_SUB_KEY | WRITE_DAC | WRITE_OWNER,
      "%.0scan change its ImagePath and run any program as %s"},
+    {"the folder on the way", KindFolder, DELETE | WRITE_DAC | WRITE_OWNER | FILE_ADD_SUBDIRECTORY | FILE_DELETE_CHILD,
+     "%.0scan rename it away and build the path again, with programs of their own for %s to run in %s"},
+    {"the program the copy will create", KindFile, FileRights,
+     "%.0scan replace the copy of HOLV32IP.EXE the host makes there, and starts, as %s"},
+    {"the log the host will create", KindFile, FileRights, "%.0s%.0scan rewrite or delete the host's records"},
 };
 
 // A descriptor as read: its owner and DACL.
@@ -112,7 +118,10 @@ static char AccountSid[SidTextSize];
 static DWORD ServiceState;
 static char Checked[MaxChecked][MAX_PATH];
 static int CheckedCount;
+static char Climbed[MaxChecked][MAX_PATH];  // the folders AuditAncestors has weighed
+static int ClimbedCount;
 static BYTE SecurityBuffer[SecurityBufferSize];
+bool AuditIncomplete;
 
 static void SidText(PSID sid, char* out, size_t size)
 {
@@ -253,53 +262,113 @@ static DWORD Mapped(DWORD mask, Kind kind)
     return mapped;
 }
 
-// Whether a deny ACE for `denied` reaches `sid`: its own, and the groups
-// every logged-on user is in.
-static bool Reaches(const char* denied, const char* sid)
+// Whether a deny ACE for `denied` takes from `sid`: its own; Everyone's;
+// Authenticated Users' from an account that logs on with a password (not the
+// Guest account, not Domain Guests); Users' from Authenticated Users and
+// INTERACTIVE, its documented members. Where membership cannot be known
+// (Guests, Anonymous, another group), nothing is taken.
+// Evidence: MS docs "Well-known SIDs" (Authenticated Users excludes Guest and
+// anonymous logons) and "Default local groups" (Users holds Authenticated
+// Users and INTERACTIVE).
+static bool Covers(const char* denied, const char* sid)
 {
-    return strcmp(denied, sid) == 0 || strcmp(denied, EveryoneSid) == 0 ||
-           ((strcmp(denied, "S-1-5-11") == 0 || strcmp(denied, UsersSid) == 0) && strcmp(sid, EveryoneSid) != 0);
+    if (strcmp(denied, sid) == 0 || strcmp(denied, EveryoneSid) == 0)
+        return true;
+    bool users = strcmp(denied, UsersSid) == 0;
+    if (users && (strcmp(sid, AuthenticatedSid) == 0 || strcmp(sid, InteractiveSid) == 0))
+        return true;
+    if (!users && strcmp(denied, AuthenticatedSid) != 0)
+        return false;
+    const char* rid = strrchr(sid, '-');
+    return strncmp(sid, "S-1-5-21-", 9) == 0 && strcmp(rid, "-501") != 0 && strcmp(rid, "-514") != 0;
 }
 
-// The ACE at `index` when it applies to the object itself (not inherit-only,
-// allow or deny), with its SID as text.
-static bool EffectiveAce(PACL dacl, DWORD index, ACCESS_ALLOWED_ACE** ace, char* sid)
+// How the audit takes an ACE, by its type: every kind of allow grants, as its
+// condition may hold; only the plain deny takes away (an object or callback
+// deny may not apply); audit, alarm, label and the other system ACEs say
+// nothing of access; any other type is unknown here.
+// Evidence: MS docs ACE_HEADER (the types), ACCESS_ALLOWED_CALLBACK_ACE and
+// "Security Descriptor Definition Language for Conditional ACEs".
+enum AceUse { AceIgnored, AceAllow, AceDeny, AceUnknown };
+static AceUse UseOf(BYTE type)
+{
+    switch (type) {
+    case 0x0: case 0x5: case 0x9: case 0xB:
+        return AceAllow;
+    case 0x1:
+        return AceDeny;
+    case 0x2: case 0x3: case 0x6: case 0x7: case 0x8: case 0xA: case 0xC: case 0xD: case 0xE: case 0xF: case 0x10:
+    case 0x11: case 0x12: case 0x13: case 0x14: case 0x15:
+        return AceIgnored;
+    }
+    return AceUnknown;  // 0x4, the compound ACE, too: its layout is another
+}
+
+// Where an ACE's SID lies: after the mask, and in an object ACE after its
+// flags and the GUIDs they say are there.
+// Evidence: MS docs ACCESS_ALLOWED_OBJECT_ACE (ACE_OBJECT_TYPE_PRESENT 0x1,
+// ACE_INHERITED_OBJECT_TYPE_PRESENT 0x2).
+static const BYTE* AceSid(const BYTE* ace)
+{
+    const BYTE* body = ace + 8;
+    BYTE type = ace[0];
+    if ((type >= 0x5 && type <= 0x8) || type == 0xB || type == 0xC || type == 0xF || type == 0x10) {
+        DWORD flags;
+        memcpy(&flags, body, sizeof flags);
+        body += 4 + (flags & 1 ? 16 : 0) + (flags & 2 ? 16 : 0);
+    }
+    return body;
+}
+
+// An ACE that counts, with its use, mask and SID (as text too): on the
+// object itself when `child` is false (not inherit-only), else on a file
+// about to be created in the folder (object-inherit, inherit-only or not).
+struct AceView {
+    AceUse use;
+    DWORD mask;
+    PSID sid;
+    char text[SidTextSize];
+};
+static bool ViewAce(PACL dacl, DWORD index, bool child, AceView* view)
 {
     LPVOID at;
     if (!GetAce(dacl, index, &at))
         return false;
-    *ace = (ACCESS_ALLOWED_ACE*)at;
-    BYTE type = (*ace)->Header.AceType;
-    if ((*ace)->Header.AceFlags & INHERIT_ONLY_ACE || (type != ACCESS_ALLOWED_ACE_TYPE && type != ACCESS_DENIED_ACE_TYPE))
+    const BYTE* ace = (const BYTE*)at;
+    view->use = UseOf(ace[0]);
+    bool applies = child ? (ace[1] & OBJECT_INHERIT_ACE) != 0 : !(ace[1] & INHERIT_ONLY_ACE);
+    if (!applies || (view->use != AceAllow && view->use != AceDeny))
         return false;
-    SidText(&(*ace)->SidStart, sid, SidTextSize);
+    memcpy(&view->mask, ace + 4, sizeof view->mask);
+    view->sid = (PSID)AceSid(ace);
+    SidText(view->sid, view->text, sizeof view->text);
     return true;
 }
 
 // What the holder of `sids` (one principal, or an account's token) may do:
 // the ACEs in order, each deny taking away what was not granted before it;
 // an owner may always read and change the DACL unless OWNER RIGHTS says
-// otherwise.
-static DWORD RightsOf(const Descriptor& d, Kind kind, const char* const* sids, int count, bool owner)
+// otherwise. With `child`, what a file created in the folder would give.
+static DWORD RightsOf(const Descriptor& d, Kind kind, const char* const* sids, int count, bool owner,
+                      bool child = false)
 {
     if (d.nullDacl)
         return GenericMap[kind][3];
     DWORD granted = 0, denied = 0;
     bool ownerRights = false;
     for (DWORD i = 0; i < d.dacl->AceCount; i++) {
-        ACCESS_ALLOWED_ACE* ace;
-        char sid[SidTextSize];
-        if (!EffectiveAce(d.dacl, i, &ace, sid))
+        AceView ace;
+        if (!ViewAce(d.dacl, i, child, &ace))
             continue;
-        bool forOwner = strcmp(sid, OwnerRightsSid) == 0;
+        bool forOwner = strcmp(ace.text, OwnerRightsSid) == 0;
         ownerRights = ownerRights || forOwner;
-        bool allow = ace->Header.AceType == ACCESS_ALLOWED_ACE_TYPE;
+        bool allow = ace.use == AceAllow;
         bool applies = owner && forOwner;
         for (int k = 0; k < count; k++)
-            applies = applies || (allow ? strcmp(sid, sids[k]) == 0 : Reaches(sid, sids[k]));
+            applies = applies || (allow ? strcmp(ace.text, sids[k]) == 0 : Covers(ace.text, sids[k]));
         if (!applies)
             continue;
-        DWORD mask = Mapped(ace->Mask, kind);
+        DWORD mask = Mapped(ace.mask, kind);
         if (allow)
             granted |= mask & ~denied;
         else
@@ -315,6 +384,8 @@ static bool IsRoot(const char* path)
     size_t n = strlen(path);
     return n <= 1 || (n == 3 && path[1] == ':');
 }
+
+static bool ParentOf(const char* path, char* out, size_t size);
 
 // The command that mends one finding.
 static void Mend(char* out, size_t size, Role role, const char* object, const char* sid, bool owner, bool acl)
@@ -340,6 +411,12 @@ static void Mend(char* out, size_t size, Role role, const char* object, const ch
     if (role == RoleEvent) {
         snprintf(out, size, "end the process that holds it");
         return;
+    }
+    char folder[MAX_PATH];
+    if ((role == RoleNewProgram || role == RoleNewLog) && ParentOf(object, folder, sizeof folder)) {
+        // The file takes what its folder passes on: lock the folder.
+        object = folder;
+        kind = KindFolder;
     }
     if (kind == KindFolder && IsRoot(object)) {
         snprintf(out, size, "use a folder of its own below the root, locked as the documents say");
@@ -382,13 +459,67 @@ static void Report(Role role, const char* object, const char* detail, PSID sid, 
     char could[CheckLineSize], mend[CheckLineSize];
     snprintf(could, sizeof could, r.could, Facts.name, AccountName, detail);
     Mend(mend, sizeof mend, role, object, sidText, owner, acl);
-    Finding(FindingAccess, "%s %s: %s%s(%s) %smay %s (0x%lX): %s; %s", r.what, object, name, name[0] ? " " : "",
+    // Whoever may rewrite the log cannot choose what runs: a warning.
+    Finding(role == RoleNewLog ? FindingWarning : FindingAccess, "%s %s: %s%s(%s) %smay %s (0x%lX): %s; %s", r.what,
+            object, name, name[0] ? " " : "",
             sidText, owner ? "owns it and " : "", list, (unsigned long)rights, could, mend);
 }
 
+// An ACE type the audit does not know leaves it incomplete: said once per
+// object, and in the verdict.
+static void NoteUnknownAces(const char* object, const Descriptor& d)
+{
+    for (DWORD i = 0; !d.nullDacl && i < d.dacl->AceCount; i++) {
+        LPVOID at;
+        if (!GetAce(d.dacl, i, &at) || UseOf(((const BYTE*)at)[0]) != AceUnknown)
+            continue;
+        AuditIncomplete = true;
+        Finding(FindingWarning, "audit incomplete: %s holds an ACE of type 0x%X, which this check does not know; "
+                "read it with icacls, and count on nothing here for it", object, ((const BYTE*)at)[0]);
+        return;
+    }
+}
+
+// The principals a descriptor names that the audit must weigh: the owner,
+// then each SID the allow ACEs name, each once; none trusted, and not
+// CREATOR OWNER or CREATOR GROUP, which name nobody on the object itself.
+// `*at` walks from 0; false at the end.
+static bool NextPrincipal(const Descriptor& d, bool child, DWORD* at, PSID* sid, char* text)
+{
+    for (; !d.nullDacl && *at <= d.dacl->AceCount; ++*at) {
+        AceView ace;
+        if (*at == 0) {
+            if (child)
+                continue;
+            SidText(d.owner, ace.text, sizeof ace.text);
+            ace.sid = d.owner;
+        } else if (!ViewAce(d.dacl, *at - 1, child, &ace) || ace.use != AceAllow) {
+            continue;
+        }
+        if (!ace.text[0] || IsTrusted(ace.text) || strncmp(ace.text, "S-1-3-", 6) == 0)
+            continue;
+        // Once: not the owner's again, nor an earlier ACE's.
+        char earlier[SidTextSize];
+        SidText(d.owner, earlier, sizeof earlier);
+        bool seen = *at > 0 && !child && strcmp(earlier, ace.text) == 0;
+        for (DWORD k = 0; k + 1 < *at && !seen; k++) {
+            AceView before;
+            seen = ViewAce(d.dacl, k, child, &before) && before.use == AceAllow && strcmp(before.text, ace.text) == 0;
+        }
+        if (seen)
+            continue;
+        *sid = ace.sid;
+        snprintf(text, SidTextSize, "%s", ace.text);
+        ++*at;
+        return true;
+    }
+    return false;
+}
+
 // One finding for each principal outside the trusted ones that holds a
-// right that counts for the role.
-static void Audit(Role role, const char* object, const char* detail, const Descriptor& d)
+// right that counts for the role. With `child`, the rights a file created in
+// the folder `d` describes would give.
+static void Audit(Role role, const char* object, const char* detail, const Descriptor& d, bool child = false)
 {
     Kind kind = Roles[role].kind;
     DWORD counted = Roles[role].rights;
@@ -397,41 +528,20 @@ static void Audit(Role role, const char* object, const char* detail, const Descr
         Report(role, object, detail, (PSID)Everyone, EveryoneSid, GenericMap[kind][3], false, true);
         return;
     }
-    // The principals the DACL names, and the owner.
-    PSID sids[MaxPrincipals];
-    char texts[MaxPrincipals][SidTextSize];
-    int count = 0;
+    NoteUnknownAces(object, d);
     char owner[SidTextSize];
     SidText(d.owner, owner, sizeof owner);
-    if (owner[0] && !IsTrusted(owner)) {
-        sids[0] = d.owner;
-        snprintf(texts[count++], SidTextSize, "%s", owner);
-    }
-    for (DWORD i = 0; i < d.dacl->AceCount && count < MaxPrincipals; i++) {
-        ACCESS_ALLOWED_ACE* ace;
-        char sid[SidTextSize];
-        // CREATOR OWNER and CREATOR GROUP name nobody on the object itself;
-        // OWNER RIGHTS is the owner's.
-        if (!EffectiveAce(d.dacl, i, &ace, sid) || ace->Header.AceType != ACCESS_ALLOWED_ACE_TYPE ||
-            IsTrusted(sid) || strncmp(sid, "S-1-3-", 6) == 0)
-            continue;
-        bool seen = false;
-        for (int k = 0; k < count; k++)
-            seen = seen || strcmp(texts[k], sid) == 0;
-        if (seen)
-            continue;
-        sids[count] = &ace->SidStart;
-        snprintf(texts[count++], SidTextSize, "%s", sid);
-    }
-    for (int k = 0; k < count; k++) {
-        const char* principal = texts[k];
-        bool isOwner = strcmp(principal, owner) == 0;
-        DWORD rights = RightsOf(d, kind, &principal, 1, isOwner);
+    PSID sid;
+    char principal[SidTextSize];
+    for (DWORD at = 0; NextPrincipal(d, child, &at, &sid, principal);) {
+        const char* p = principal;
+        bool isOwner = !child && strcmp(principal, owner) == 0;
+        DWORD rights = RightsOf(d, kind, &p, 1, isOwner, child);
         if (!(rights & counted))
             continue;
         // Whether the DACL itself grants it anything, beside what owning gives.
-        bool acl = (RightsOf(d, kind, &principal, 1, false) & counted) != 0;
-        Report(role, object, detail, sids[k], principal, rights, isOwner, acl);
+        bool acl = (RightsOf(d, kind, &p, 1, false, child) & counted) != 0;
+        Report(role, object, detail, sid, principal, rights, isOwner, acl);
     }
 }
 
@@ -546,6 +656,8 @@ static void AuditPath(Role role, const char* path, const char* detail)
     Release(&d);
 }
 
+static void AuditAncestors(const char* path);
+
 // A program and the folder it lies in, or would.
 static void AuditProgram(const char* program)
 {
@@ -553,13 +665,15 @@ static void AuditProgram(const char* program)
     FullPath(program, full, sizeof full);
     if (IsFile(full))
         AuditPath(RoleProgram, full, "");
-    if (NearestFolder(full, folder, sizeof folder))
+    if (NearestFolder(full, folder, sizeof folder)) {
         AuditPath(RoleProgramFolder, folder, full);
+        AuditAncestors(folder);
+    }
 }
 
 // Whether the service's account may write a file, or create it in its
 // folder; false, with a warning, when it may not.
-static bool AccountMayWrite(const char* path, const char* what)
+static bool AccountMayWrite(const char* path, const char* what, DWORD writeRight)
 {
     Descriptor d;
     DWORD error;
@@ -567,7 +681,7 @@ static bool AccountMayWrite(const char* path, const char* what)
     bool exists = IsFile(path);
     if (!ParentOf(path, folder, sizeof folder) || !ReadNamed(exists ? path : folder, SE_FILE_OBJECT, &d, &error))
         return true;
-    DWORD needed = exists ? FILE_APPEND_DATA : FILE_ADD_FILE;
+    DWORD needed = exists ? writeRight : FILE_ADD_FILE;
     DWORD rights = AccountRights(d, exists ? KindFile : KindFolder);
     Release(&d);
     if ((rights & needed) == needed)
@@ -576,6 +690,103 @@ static bool AccountMayWrite(const char* path, const char* what)
             AccountName, AccountSid, exists ? "write" : "create", path, what,
             exists ? "" : "create it once as an administrator, then ", path, AccountSid);
     return false;
+}
+
+// A file the host will create, with what it will take from its folder.
+// Evidence: MS docs "ACE Inheritance Rules" (an object-inherit ACE, inherit-
+// only or not, goes onto a new file; CREATOR OWNER becomes its creator, the
+// service's account, trusted here).
+static void AuditNewFile(Role role, const char* path)
+{
+    char folder[MAX_PATH];
+    Descriptor d;
+    DWORD error;
+    if (IsFile(path) || !ParentOf(path, folder, sizeof folder) || !ReadNamed(folder, SE_FILE_OBJECT, &d, &error))
+        return;
+    Audit(role, path, "", d, true);
+    Release(&d);
+}
+
+// The token a logged-on principal acts with: itself and Everyone, and for an
+// account that logs on with a password (or Authenticated Users itself) also
+// Authenticated Users and Users. Evidence: as for Covers.
+static int TokenOf(const char* sid, const char** token)
+{
+    int n = 0;
+    token[n++] = sid;
+    token[n++] = EveryoneSid;
+    if (Covers(AuthenticatedSid, sid)) {
+        token[n++] = AuthenticatedSid;
+        token[n++] = UsersSid;
+    }
+    return n;
+}
+
+// Each folder on the way to `path` (itself included), up to the root: whoever
+// may remove it from its parent (DELETE on it, or "delete what is in it" on
+// the parent, or the parent's or its own DACL or owner) and add a folder to
+// the parent can rename it away and build the path again. For the folder
+// itself only what its parent gives counts here: its own DELETE is the
+// folder's own finding.
+// Evidence: MS docs "File Security and Access Rights" (DELETE or the parent's
+// FILE_DELETE_CHILD to delete or rename; FILE_ADD_SUBDIRECTORY to create a
+// folder) and MoveFileEx.
+static void AuditAncestors(const char* path)
+{
+    char at[MAX_PATH], parent[MAX_PATH];
+    snprintf(at, sizeof at, "%s", path);
+    enum { Remove = DELETE | WRITE_DAC | WRITE_OWNER };
+    for (; ParentOf(at, parent, sizeof parent); snprintf(at, sizeof at, "%s", parent)) {
+        bool self = SamePath(at, path), climbed = false;
+        for (int i = 0; i < ClimbedCount && !climbed; i++)
+            climbed = SamePath(Climbed[i], at);
+        if (climbed)
+            continue;
+        if (ClimbedCount < MaxChecked)
+            snprintf(Climbed[ClimbedCount++], MAX_PATH, "%s", at);
+        Descriptor own, above;
+        DWORD error;
+        if (!ReadNamed(at, SE_FILE_OBJECT, &own, &error))
+            continue;
+        if (!ReadNamed(parent, SE_FILE_OBJECT, &above, &error)) {
+            Release(&own);
+            continue;
+        }
+        NoteUnknownAces(parent, above);
+        char ownOwner[SidTextSize], aboveOwner[SidTextSize];
+        SidText(own.owner, ownOwner, sizeof ownOwner);
+        SidText(above.owner, aboveOwner, sizeof aboveOwner);
+        const Descriptor* both[] = {&own, &above};
+        for (const Descriptor* d : both) {
+            PSID sid;
+            char principal[SidTextSize];
+            for (DWORD k = 0; NextPrincipal(*d, false, &k, &sid, principal);) {
+                // Once: a principal both name is weighed at the folder's turn.
+                bool again = false;
+                for (DWORD j = 0; d == &above && !again;) {
+                    PSID other;
+                    char seen[SidTextSize];
+                    if (!NextPrincipal(own, false, &j, &other, seen))
+                        break;
+                    again = strcmp(seen, principal) == 0;
+                }
+                if (again)
+                    continue;
+                const char* token[4];
+                int n = TokenOf(principal, token);
+                DWORD onIt = RightsOf(own, KindFolder, token, n, strcmp(ownOwner, principal) == 0);
+                DWORD onParent = RightsOf(above, KindFolder, token, n, strcmp(aboveOwner, principal) == 0);
+                bool remove = (!self && (onIt & Remove)) || (onParent & (FILE_DELETE_CHILD | WRITE_DAC | WRITE_OWNER));
+                bool rebuild = (onParent & (FILE_ADD_SUBDIRECTORY | WRITE_DAC | WRITE_OWNER)) != 0;
+                if (remove && rebuild)
+                    Report(RoleAncestor, at, path, sid, principal,
+                           (self ? 0 : onIt & Remove) | (onParent & (FILE_ADD_SUBDIRECTORY | FILE_DELETE_CHILD)),
+                           false, true);
+            }
+        }
+        Release(&own);
+        Release(&above);
+    }
 }
 
 static void AuditEvent()
@@ -643,6 +854,8 @@ void CheckAccess(const char* name)
 {
     TrustedCount = 0;
     CheckedCount = 0;
+    ClimbedCount = 0;
+    AuditIncomplete = false;
     Trust(SystemSid);
     Trust(AdministratorsSid);
     Trust(TrustedInstallerSid);
@@ -656,13 +869,16 @@ void CheckAccess(const char* name)
 
     // The folder, the host and the DLLs Windows may load beside it.
     AuditPath(RoleFolder, Facts.directory, "");
+    AuditAncestors(Facts.directory);
     char path[MAX_PATH], folder[MAX_PATH];
     // A binary path that names no file: the host that counts is the folder's.
     if (Facts.installed && !Facts.hostError) {
         ImageOf(Facts.binaryPath, path, sizeof path);
         AuditPath(RoleHost, path, "");
-        if (ParentOf(path, folder, sizeof folder))
+        if (ParentOf(path, folder, sizeof folder)) {
             AuditPath(RoleFolder, folder, "");
+            AuditAncestors(folder);
+        }
         // Without quotes, Windows tries each name that ends at a blank first.
         for (size_t i = 0; Facts.binaryPath[0] != '"' && path[i]; i++) {
             if (path[i] != ' ' && path[i] != '\t')
@@ -708,11 +924,18 @@ void CheckAccess(const char* name)
 
     // What the account itself must be able to write.
     FullPath("HOLV32.LOG", path, sizeof path);
-    AccountMayWrite(path, "the host's records are lost");
+    AccountMayWrite(path, "the host's records are lost", FILE_APPEND_DATA);
+    AuditNewFile(RoleNewLog, path);
     if (plan.copy) {
         FullPath(ProgramPath, path, sizeof path);
         bool existed = IsFile(path);
-        if (!AccountMayWrite(path, "the refresh's copy fails with error 5") && !existed && Facts.programFound) {
+        // CopyFile writes the target from its start. Evidence: MS docs
+        // CopyFile ("the function fails if the destination cannot be
+        // written"); FILE_WRITE_DATA, not only FILE_APPEND_DATA.
+        if (!existed)
+            AuditNewFile(RoleNewProgram, path);
+        if (!AccountMayWrite(path, "the refresh's copy fails with error 5", FILE_WRITE_DATA) && !existed &&
+            Facts.programFound) {
             Facts.programFound = false;
             Facts.startError = ERROR_FILE_NOT_FOUND;
             Finding(FindingError, "without that copy the start will not find %s: it fails with error 2", path);
