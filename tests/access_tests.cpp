@@ -248,7 +248,7 @@ TEST_F(AccessTest, FindsEveryoneButAdministratorsWhoMayChangeWhatTheServiceRuns)
          [&] { Layout("Tools/SVC", ""); Set("Tools/SVC", locked); },
          {"C:/Tools|S-1-5-11"},
          {"the folder on the way " + dir + "/Tools: NT AUTHORITY\\Authenticated Users (S-1-5-11) may add folders, "
-          "delete it (0x10004): can rename it away and build the path again, with programs of "
+          "delete it (0x10004): can rename a folder on the way and build the path again, with programs of "
           "their own for LocalSystem to run in " + dir + "/Tools/SVC; icacls \"" + dir + "/Tools\" /inheritance:r "
           "/remove:g *S-1-5-11"}},
         {"an ACE of a type the check does not know",

@@ -2,7 +2,8 @@
 # a file's DACL comes from its Unix permission bits: "other" write gives
 # Everyone modify. The service's folder, then its INI file, then the -e
 # target's folder are made writable by others in turn: HOLVCHK must name
-# Everyone and that object and end with exit code 3, and the host must start
+# Everyone and that object and end with exit code 3 (for the folder above
+# the target's: that the target's folder can be renamed and built again), and the host must start
 # the same worker the same way as with every bit at 755, where HOLVCHK finds
 # nothing and ends with 0. HOLVCHK itself changes no byte and no bit.
 . "$(dirname "$0")/lib.sh"
@@ -11,11 +12,11 @@ cp "$BIN_DIR/HOLVCHK.EXE" "$(cdir TOOLS)/"
 
 install_host QuenraService ACC
 install_worker ACC
-write_ini ACC '-eC:\RUNX\W.EXE -t60'
-mkdir -p "$(cdir RUNX)"
+write_ini ACC '-eC:\RUNX\IN\W.EXE -t60'
+mkdir -p "$(cdir RUNX)/IN"
 # The target as old as the local copy: no refresh, the same start each time.
-cp -p "$(cdir ACC)/HOLV32IP.EXE" "$(cdir RUNX)/W.EXE"
-chmod 755 "$(cdir ACC)" "$(cdir RUNX)"
+cp -p "$(cdir ACC)/HOLV32IP.EXE" "$(cdir RUNX)/IN/W.EXE"
+chmod 755 "$(cdir ACC)" "$(cdir RUNX)" "$(cdir RUNX)/IN"
 chmod 644 "$(cdir ACC)/HOLV32.INI"
 
 # Modes, sizes and contents of everything the layout holds, as one sum.
@@ -38,14 +39,15 @@ host_run()
 
 baseline=$(host_run)
 expect_eq "the host at 755" \
-    "Starting service QuenraService|Service starting C:\\RUNX\\W.EXE using inifile HOLV32.INI|Service stop request received|Service stopped worker:1" \
+    "Starting service QuenraService|Service starting C:\\RUNX\\IN\\W.EXE using inifile HOLV32.INI|Service stop request received|Service stopped worker:1" \
     "$baseline"
 
 # what | made writable by others (under C:\) | the object HOLVCHK must name
 rows="at 755||
 the service's folder|ACC|the service's folder C:\\ACC
 the INI file|ACC/HOLV32.INI|the INI file C:\\ACC\\HOLV32.INI
-the -e target's folder|RUNX|the program's folder C:\\RUNX
+the -e target's folder|RUNX/IN|the program's folder C:\\RUNX\\IN
+the folder above it|RUNX|the folder on the way C:\\RUNX
 at 755 again||"
 while IFS='|' read -r what writable object; do
     [ -n "$writable" ] && chmod o+w "$WINEPREFIX/drive_c/$writable"

@@ -96,7 +96,7 @@ static const RoleText Roles[] = {
     {"the service's registry key", KindKey, KEY_SET_VALUE | KEY_CREATE_SUB_KEY | WRITE_DAC | WRITE_OWNER,
      "%.0scan change its ImagePath and run any program as %s"},
     {"the folder on the way", KindFolder, DELETE | WRITE_DAC | WRITE_OWNER | FILE_ADD_SUBDIRECTORY | FILE_DELETE_CHILD,
-     "%.0scan rename it away and build the path again, with programs of their own for %s to run in %s"},
+     "%.0scan rename a folder on the way and build the path again, with programs of their own for %s to run in %s"},
     {"the program the copy will create", KindFile, FileRights,
      "%.0scan replace the copy of HOLV32IP.EXE the host makes there, and starts, as %s"},
     {"the log the host will create", KindFile, FileRights, "%.0s%.0scan rewrite or delete the host's records"},
@@ -727,7 +727,8 @@ static int TokenOf(const char* sid, const char** token)
 // the parent, or the parent's or its own DACL or owner) and add a folder to
 // the parent can rename it away and build the path again. For the folder
 // itself only what its parent gives counts here: its own DELETE is the
-// folder's own finding.
+// folder's own finding. The finding names the folder whose DACL allows the
+// removal.
 // Evidence: MS docs "File Security and Access Rights" (DELETE or the parent's
 // FILE_DELETE_CHILD to delete or rename; FILE_ADD_SUBDIRECTORY to create a
 // folder) and MoveFileEx.
@@ -778,9 +779,11 @@ static void AuditAncestors(const char* path)
                 DWORD onParent = RightsOf(above, KindFolder, token, n, strcmp(aboveOwner, principal) == 0);
                 bool remove = (!self && (onIt & Remove)) || (onParent & (FILE_DELETE_CHILD | WRITE_DAC | WRITE_OWNER));
                 bool rebuild = (onParent & (FILE_ADD_SUBDIRECTORY | WRITE_DAC | WRITE_OWNER)) != 0;
+                // Named is the folder whose DACL gives the removal: the mend is there.
+                bool own = !self && (onIt & Remove);
                 if (remove && rebuild)
-                    Report(RoleAncestor, at, path, sid, principal,
-                           (self ? 0 : onIt & Remove) | (onParent & (FILE_ADD_SUBDIRECTORY | FILE_DELETE_CHILD)),
+                    Report(RoleAncestor, own ? at : parent, path, sid, principal,
+                           (own ? onIt & Remove : 0) | (onParent & (FILE_ADD_SUBDIRECTORY | FILE_DELETE_CHILD)),
                            false, true);
             }
         }
