@@ -28,9 +28,9 @@ target_compile_definitions(holvmsi PRIVATE _WIN32_WINNT=0x0600 WINVER=0x0600)
 # msi.dll by its file name: "msi" is the package's target.
 if(MSVC)
     target_compile_options(holvmsi PRIVATE /W4)
-    target_link_libraries(holvmsi PRIVATE msi.lib advapi32 kernel32)
+    target_link_libraries(holvmsi PRIVATE msi.lib advapi32 netapi32 kernel32)
 else()
-    target_link_libraries(holvmsi PRIVATE -lmsi advapi32 kernel32)
+    target_link_libraries(holvmsi PRIVATE -lmsi advapi32 netapi32 kernel32)
     target_compile_options(holvmsi PRIVATE -Wall -Wextra -Os)
     # The .def file names the export without the stdcall decoration.
     target_link_options(holvmsi PRIVATE -static -static-libgcc -static-libstdc++ -s -Wl,--enable-stdcall-fixup)

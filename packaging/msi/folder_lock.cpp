@@ -4,20 +4,31 @@
 // read and execute, nothing inherited from its parent. The service runs what
 // that folder holds, so no one else may put anything there.
 //
-// A folder that does not exist yet is created with that descriptor, so it is
-// never open, even for a moment. The DACL of one that exists is set again,
-// and logged when it was another; what lies in it keeps its bytes (Windows
-// passes the new inheritable entries on to it). A DACL that cannot be set
-// fails the installation.
+// A folder that does not exist yet is created with that descriptor, and so
+// is every missing folder above it, so none is ever open, even for a moment.
+// The DACL of one that exists is set again through a handle that does not
+// follow a junction, and logged when it was another; what lies in it keeps
+// its bytes (Windows passes the new inheritable entries on to it). A DACL
+// that cannot be set fails the installation.
+//
+// FolderRefusal, also run by HolvInspect before anything changes, refuses a
+// folder the lock cannot make safe: a junction or symbolic link on the way, a
+// folder on the way that belongs to someone who is not an administrator, one
+// that someone else may rename or delete and build again (the service would
+// run what they put in its place), and an existing folder on which someone
+// else holds WRITE_DAC or WRITE_OWNER (a handle they opened before keeps those
+// rights after the lock). The package changes no folder above its own.
 #include <windows.h>
 
 #include <aclapi.h>
+#include <lm.h>
 #include <msi.h>
 #include <msiquery.h>
 #include <sddl.h>
 
 #include <wchar.h>
 
+#include "folder_lock.h"
 #include "msi_log.h"
 
 enum {
@@ -84,7 +95,7 @@ static void EnablePrivileges()
     HANDLE token;
     if (!OpenProcessToken(GetCurrentProcess(), TOKEN_ADJUST_PRIVILEGES | TOKEN_QUERY, &token))
         return;
-    const wchar_t* const names[] = {L"SeTakeOwnershipPrivilege", L"SeRestorePrivilege"};
+    const wchar_t* const names[] = {L"SeTakeOwnershipPrivilege", L"SeRestorePrivilege", L"SeBackupPrivilege"};
     for (const wchar_t* name : names) {
         TOKEN_PRIVILEGES privileges = {1, {{{0, 0}, SE_PRIVILEGE_ENABLED}}};
         if (LookupPrivilegeValueW(NULL, name, &privileges.Privileges[0].Luid))
@@ -104,30 +115,239 @@ static bool CreateLocked(wchar_t* folder)
         for (start = 2; folder[start] && slashes < 2; start++)
             slashes += folder[start] == L'\\';
     }
+    SECURITY_ATTRIBUTES attributes = {sizeof attributes, &Lock, FALSE};
     for (size_t i = start; folder[i]; i++) {
         if (folder[i] != L'\\')
             continue;
         folder[i] = 0;
-        CreateDirectoryW(folder, NULL);
+        CreateDirectoryW(folder, &attributes);
         folder[i] = L'\\';
     }
-    SECURITY_ATTRIBUTES attributes = {sizeof attributes, &Lock, FALSE};
     return CreateDirectoryW(folder, &attributes) != FALSE;
 }
 
-static DWORD SetLock(wchar_t* folder)
+// The lock, set through a handle opened without following a reparse point
+// and checked to be the folder itself: the name is not looked up again
+// between the check and the change. Backup semantics with the restore and
+// take-ownership privileges open it whatever its DACL says; no delete
+// sharing keeps it from being renamed while the handle is open.
+// Evidence: MS docs CreateFile (FILE_FLAG_OPEN_REPARSE_POINT,
+// FILE_FLAG_BACKUP_SEMANTICS), SetSecurityInfo, GetFileInformationByHandle.
+static DWORD SetLock(const wchar_t* folder, PSECURITY_DESCRIPTOR* before, PSID* owner, PACL* dacl)
 {
+    HANDLE handle = CreateFileW(folder, READ_CONTROL | WRITE_DAC | WRITE_OWNER, FILE_SHARE_READ | FILE_SHARE_WRITE,
+                                NULL, OPEN_EXISTING, FILE_FLAG_BACKUP_SEMANTICS | FILE_FLAG_OPEN_REPARSE_POINT, NULL);
+    if (handle == INVALID_HANDLE_VALUE)
+        return GetLastError();
+    BY_HANDLE_FILE_INFORMATION info;
+    DWORD error = ERROR_SUCCESS;
+    if (!GetFileInformationByHandle(handle, &info))
+        error = GetLastError();
+    else if (!(info.dwFileAttributes & FILE_ATTRIBUTE_DIRECTORY) || (info.dwFileAttributes & FILE_ATTRIBUTE_REPARSE_POINT))
+        error = ERROR_DIRECTORY;
+    if (!error)
+        GetSecurityInfo(handle, SE_FILE_OBJECT, OWNER_SECURITY_INFORMATION | DACL_SECURITY_INFORMATION, owner, NULL,
+                        dacl, NULL, before);
     const SECURITY_INFORMATION all =
         OWNER_SECURITY_INFORMATION | DACL_SECURITY_INFORMATION | PROTECTED_DACL_SECURITY_INFORMATION;
-    DWORD error = SetNamedSecurityInfoW(folder, SE_FILE_OBJECT, all, AdministratorsSid, NULL, (PACL)AclBuffer, NULL);
-    if (error == ERROR_ACCESS_DENIED) {
-        // A DACL that leaves LocalSystem out: owning the folder first gives
-        // the right to change it.
-        SetNamedSecurityInfoW(folder, SE_FILE_OBJECT, OWNER_SECURITY_INFORMATION, AdministratorsSid, NULL, NULL,
-                              NULL);
-        error = SetNamedSecurityInfoW(folder, SE_FILE_OBJECT, all, AdministratorsSid, NULL, (PACL)AclBuffer, NULL);
-    }
+    if (!error)
+        error = SetSecurityInfo(handle, SE_FILE_OBJECT, all, AdministratorsSid, NULL, (PACL)AclBuffer, NULL);
+    CloseHandle(handle);
     return error;
+}
+
+// ---- whether a folder can be trusted
+
+static BYTE TrustedInstallerSid[SECURITY_MAX_SID_SIZE];
+
+// SYSTEM, Administrators, TrustedInstaller, whoever runs this when an
+// administrator (a folder an administrator made without elevation is theirs),
+// and the members of the local Administrators group.
+static bool IsTrustedOwner(PSID owner)
+{
+    if (!owner)
+        return false;
+    if (EqualSid(owner, SystemSid) || EqualSid(owner, AdministratorsSid) || EqualSid(owner, TrustedInstallerSid))
+        return true;
+    BOOL member = FALSE;
+    HANDLE token;
+    if (OpenThreadToken(GetCurrentThread(), TOKEN_QUERY, TRUE, &token) ||
+        OpenProcessToken(GetCurrentProcess(), TOKEN_QUERY, &token)) {
+        BYTE buffer[sizeof(TOKEN_USER) + SECURITY_MAX_SID_SIZE];
+        DWORD needed;
+        if (GetTokenInformation(token, TokenUser, buffer, sizeof buffer, &needed) &&
+            EqualSid(((TOKEN_USER*)buffer)->User.Sid, owner))
+            CheckTokenMembership(NULL, AdministratorsSid, &member);
+        CloseHandle(token);
+    }
+    if (member)
+        return true;
+    wchar_t group[256], domain[256];
+    DWORD groupSize = 256, domainSize = 256;
+    SID_NAME_USE use;
+    LPBYTE members = NULL;
+    DWORD read = 0, total = 0;
+    if (LookupAccountSidW(NULL, AdministratorsSid, group, &groupSize, domain, &domainSize, &use) &&
+        NetLocalGroupGetMembers(NULL, group, 0, &members, MAX_PREFERRED_LENGTH, &read, &total, NULL) == NERR_Success)
+        for (DWORD i = 0; i < read && !member; i++)
+            member = EqualSid(((LOCALGROUP_MEMBERS_INFO_0*)members)[i].lgrmi0_sid, owner);
+    if (members)
+        NetApiBufferFree(members);
+    return member != FALSE;
+}
+
+// What any user who logs on may do with a folder: what the DACL grants
+// Everyone, Authenticated Users, Users or INTERACTIVE, less what it denies
+// Everyone. Every kind of allow grants (a condition may hold); only the
+// plain deny takes away; an entry of a type not known here grants all.
+// Evidence: MS docs "How DACLs Control Access to an Object", ACE_HEADER (the
+// types), "Well-known SIDs"; GetEffectiveRightsFromAcl is a stub under Wine.
+static ACCESS_MASK OthersRights(PACL dacl)
+{
+    if (!dacl)
+        return FILE_ALL_ACCESS;  // a NULL DACL: everyone, everything
+    static const WELL_KNOWN_SID_TYPE Others[] = {WinWorldSid, WinAuthenticatedUserSid, WinBuiltinUsersSid,
+                                                 WinInteractiveSid};
+    ACCESS_MASK granted = 0, denied = 0;
+    for (DWORD i = 0; i < dacl->AceCount; i++) {
+        BYTE* ace;
+        if (!GetAce(dacl, i, (LPVOID*)&ace) || (ace[1] & INHERIT_ONLY_ACE))
+            continue;
+        BYTE type = ace[0];
+        bool allow = type == 0x0 || type == 0x5 || type == 0x9 || type == 0xB;
+        if (type > 0x15 || type == 0x4) {
+            granted |= FILE_ALL_ACCESS & ~denied;
+            continue;
+        }
+        if (!allow && type != 0x1)
+            continue;
+        // An object ACE's SID lies past its flags and the GUIDs they name.
+        BYTE* sid = ace + 8;
+        if (type == 0x5 || type == 0xB) {
+            DWORD flags;
+            memcpy(&flags, sid, sizeof flags);
+            sid += 4 + (flags & 1 ? 16 : 0) + (flags & 2 ? 16 : 0);
+        }
+        ACCESS_MASK mask;
+        memcpy(&mask, ace + 4, sizeof mask);
+        GENERIC_MAPPING map = {FILE_GENERIC_READ, FILE_GENERIC_WRITE, FILE_GENERIC_EXECUTE, FILE_ALL_ACCESS};
+        MapGenericMask(&mask, &map);
+        bool matches = false;
+        for (int k = 0; k < (allow ? 4 : 1) && !matches; k++)
+            matches = IsWellKnownSid((PSID)sid, Others[k]) != FALSE;
+        if (!matches)
+            continue;
+        if (allow)
+            granted |= mask & ~denied;
+        else
+            denied |= mask & ~granted;
+    }
+    return granted;
+}
+
+struct FolderFacts {
+    PSECURITY_DESCRIPTOR descriptor;
+    PSID owner;
+    PACL dacl;
+};
+
+static bool ReadFolder(const wchar_t* path, FolderFacts* f)
+{
+    f->descriptor = NULL;
+    return GetNamedSecurityInfoW(path, SE_FILE_OBJECT, OWNER_SECURITY_INFORMATION | DACL_SECURITY_INFORMATION,
+                                 &f->owner, NULL, &f->dacl, NULL, &f->descriptor) == ERROR_SUCCESS;
+}
+
+static const wchar_t LockLine[] =
+    L"icacls \"%ls\" /inheritance:r /grant:r *S-1-5-18:(OI)(CI)F *S-1-5-32-544:(OI)(CI)F *S-1-5-32-545:(OI)(CI)RX";
+
+// Why the folder cannot be trusted, into `why`; false when it can. Each
+// existing folder on the way is weighed below the root, the folder last.
+// Evidence: MS docs "File Security and Access Rights" (DELETE, or the
+// parent's FILE_DELETE_CHILD, deletes or renames; FILE_ADD_SUBDIRECTORY makes
+// a folder), "Reparse Points" (a junction or symbolic link leads elsewhere).
+bool FolderRefusal(const wchar_t* folder, wchar_t* why, size_t size)
+{
+    if (!BuildLock())
+        return false;
+    DWORD sidSize = sizeof TrustedInstallerSid;
+    PSID ti = (PSID)TrustedInstallerSid;
+    ConvertStringSidToSidW(L"S-1-5-80-956008885-3418522649-1831038044-1853292631-2271478464", &ti);
+    if (ti != (PSID)TrustedInstallerSid) {
+        CopySid(sidSize, TrustedInstallerSid, ti);
+        LocalFree(ti);
+    }
+    wchar_t path[PathSize], parent[PathSize], text[PathSize + 256];
+    if (wcslen(folder) >= PathSize)
+        return false;
+    wcscpy(path, folder);
+    size_t start = 3;
+    if (path[0] == L'\\' && path[1] == L'\\') {
+        int slashes = 0;
+        for (start = 2; path[start] && slashes < 2; start++)
+            slashes += path[start] == L'\\';
+    }
+    size_t length = wcslen(path);
+    for (size_t end = start; end <= length; end++) {
+        if (end < length && path[end] != L'\\')
+            continue;
+        wchar_t kept = path[end];
+        path[end] = 0;
+        bool last = end == length;
+        DWORD attributes = end > start ? GetFileAttributesW(path) : INVALID_FILE_ATTRIBUTES;
+        bool refused = false;
+        if (attributes == INVALID_FILE_ATTRIBUTES) {
+            path[end] = kept;
+            if (end > start)
+                break;  // the rest is missing: made locked
+            continue;
+        }
+        size_t cut = wcsrchr(path, L'\\') - path;
+        wcsncpy(parent, path, cut + (cut + 1 == start ? 1 : 0));
+        parent[cut + (cut + 1 == start ? 1 : 0)] = 0;
+        FolderFacts own, above;
+        if (attributes & FILE_ATTRIBUTE_REPARSE_POINT) {
+            swprintf(why, size, L"%ls is a junction or symbolic link: whoever made it chooses where the service's "
+                     L"files go. Install into a folder whose path has none.", path);
+            refused = true;
+        } else if (!ReadFolder(path, &own)) {
+            swprintf(why, size, L"the owner and DACL of %ls cannot be read.", path);
+            refused = true;
+        } else {
+            if (!IsTrustedOwner(own.owner)) {
+                swprintf(why, size, L"%ls belongs to someone who is not an administrator, who may change its "
+                         L"permissions whenever they like, or hold it open. Install into a new folder, or give it "
+                         L"to Administrators and check what it holds: icacls \"%ls\" /setowner *S-1-5-32-544", path,
+                         path);
+                refused = true;
+            } else if (ReadFolder(parent, &above)) {
+                ACCESS_MASK onIt = OthersRights(own.dacl), onParent = OthersRights(above.dacl);
+                bool remove = (onIt & (DELETE | WRITE_DAC | WRITE_OWNER)) ||
+                              (onParent & (FILE_DELETE_CHILD | WRITE_DAC | WRITE_OWNER));
+                bool rebuild = (onParent & (FILE_ADD_SUBDIRECTORY | WRITE_DAC | WRITE_OWNER)) != 0;
+                swprintf(text, PathSize + 256, LockLine, last ? path : parent);
+                if (remove && rebuild) {
+                    swprintf(why, size, L"%ls can be renamed or deleted by users who are not administrators, who may "
+                             L"also make a folder in %ls and put their own in its place. Lock it first: %ls", path,
+                             parent, text);
+                    refused = true;
+                } else if (last && (onIt & (WRITE_DAC | WRITE_OWNER))) {
+                    swprintf(why, size, L"%ls already exists, and users who are not administrators may change its "
+                             L"permissions: a handle opened before the installation keeps that right after it. "
+                             L"Install into a new folder, or lock it and restart the computer first: %ls", path, text);
+                    refused = true;
+                }
+                LocalFree(above.descriptor);
+            }
+            LocalFree(own.descriptor);
+        }
+        path[end] = kept;
+        if (refused) {
+            why[size - 1] = 0;
+            return true;
+        }
+    }
+    return false;
 }
 
 extern "C" UINT __stdcall HolvLockFolder(MSIHANDLE install)
@@ -146,6 +366,12 @@ extern "C" UINT __stdcall HolvLockFolder(MSIHANDLE install)
         return ERROR_INSTALL_FAILURE;
     }
     EnablePrivileges();
+    wchar_t why[MessageSize - 64];
+    if (FolderRefusal(folder, why, MessageSize - 64)) {
+        swprintf(text, MessageSize, L"HolvLockFolder: refused: %ls", why);
+        LogInfo(install, text);
+        return ERROR_INSTALL_FAILURE;
+    }
 
     if (GetFileAttributesW(folder) == INVALID_FILE_ATTRIBUTES) {
         if (CreateLocked(folder)) {
@@ -159,15 +385,13 @@ extern "C" UINT __stdcall HolvLockFolder(MSIHANDLE install)
     PSECURITY_DESCRIPTOR before = NULL;
     PSID owner = NULL;
     PACL dacl = NULL;
-    bool read = GetNamedSecurityInfoW(folder, SE_FILE_OBJECT, OWNER_SECURITY_INFORMATION | DACL_SECURITY_INFORMATION,
-                                      &owner, NULL, &dacl, NULL, &before) == ERROR_SUCCESS;
-    bool same = read && IsLock(before, owner, dacl);
+    DWORD error = SetLock(folder, &before, &owner, &dacl);
+    bool same = before && IsLock(before, owner, dacl);
     wchar_t* shown = NULL;
-    if (read && !same)
+    if (before && !same)
         ConvertSecurityDescriptorToStringSecurityDescriptorW(before, SDDL_REVISION_1,
                                                              OWNER_SECURITY_INFORMATION | DACL_SECURITY_INFORMATION,
                                                              &shown, NULL);
-    DWORD error = SetLock(folder);
     if (error)
         swprintf(text, MessageSize, L"HolvLockFolder: the DACL of %ls cannot be set (error %lu); the service would "
                  L"run what others may put there, so the installation stops.", folder, error);

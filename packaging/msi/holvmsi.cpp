@@ -11,6 +11,7 @@
 //
 //   HOLV_DIR_NOT_ANSI     1 when INSTALLDIR has characters the ANSI code page lacks
 //   HOLV_DIR_TOO_LONG     the folder's length, when it is over the host's limit
+//   HOLV_DIR_UNTRUSTED    why INSTALLDIR cannot be trusted (folder_lock.cpp's FolderRefusal)
 //   HOLV_DIR_MOVED        the installed folder, when a repair or change names another
 //   HOLV_RENAMED          the installed service's name, when SERVICENAME names another
 //   HOLV_BAD_RESTARTDELAY 1 when RESTARTDELAY is not a number of milliseconds up to a day
@@ -44,6 +45,7 @@
 
 #include <wchar.h>
 
+#include "folder_lock.h"
 #include "msi_log.h"
 #include "service_settings.h"
 
@@ -62,7 +64,7 @@ enum {
     // The host reports running once its worker has started, within seconds;
     // Wine's first start of a service can take ten.
     StartWaitMs = 60000,
-    MessageSize = 512,
+    MessageSize = 1280,
     PollMs = 100,
 };
 
@@ -333,7 +335,7 @@ extern "C" UINT __stdcall HolvInspect(MSIHANDLE install)
     static const wchar_t* const findings[] = {
         L"HOLV_DIR_NOT_ANSI",        L"HOLV_DIR_TOO_LONG",   L"HOLV_DIR_MOVED",   L"HOLV_RENAMED",
         L"HOLV_BAD_RESTARTDELAY",    L"HOLV_FOREIGN_SERVICE", L"HOLV_SERVICE_BEFORE", L"HOLV_WAS_RUNNING",
-        L"HOLV_INTERACTIVE_ACCOUNT", L"HOLV_WORKER_FREE",    L"HOLV_WORKER_DIR",
+        L"HOLV_INTERACTIVE_ACCOUNT", L"HOLV_WORKER_FREE",    L"HOLV_WORKER_DIR",     L"HOLV_DIR_UNTRUSTED",
     };
     for (const wchar_t* finding : findings)
         MsiSetPropertyW(install, finding, L"");
@@ -358,6 +360,12 @@ extern "C" UINT __stdcall HolvInspect(MSIHANDLE install)
             swprintf(text, 16, L"%d", length);
             swprintf(reason, MessageSize, L"INSTALLDIR is %d characters long, over %d.", length, LongestDirectory);
             Refuse(install, L"HOLV_DIR_TOO_LONG", text, reason);
+            return ERROR_SUCCESS;
+        }
+        // A folder the lock cannot make safe: the package acts as LocalSystem.
+        wchar_t why[MessageSize - 128];
+        if (folderFits && FolderRefusal(r.folder, why, MessageSize - 128)) {
+            Refuse(install, L"HOLV_DIR_UNTRUSTED", why, why);
             return ERROR_SUCCESS;
         }
         // One installation of the package serves one service, in one folder.

@@ -60,4 +60,19 @@ while IFS='|' read -r dir before says; do
     expect_eq "C:\\$dir: uninstall exit code" 0 $?
 done <<<"$rows"
 
+# Folders the package refuses before any change (Wine 8 has no junctions):
+# one on the way that others may rename and build again, and one that
+# belongs to another Unix user (to Wine, not an administrator).
+# dir | set-up | what the log says
+refusals="PUB\\TOOLS\\SVC|mkdir -p $(cdir PUB)/TOOLS && chmod 777 $(cdir PUB) && chmod 755 $(cdir PUB)/TOOLS|C:\\PUB\\TOOLS can be renamed or deleted by users who are not administrators, who may also make a folder in C:\\PUB
+OTHER|mkdir -p $(cdir OTHER) && chown nobody $(cdir OTHER)|C:\\OTHER belongs to someone who is not an administrator"
+while IFS='|' read -r dir setup says; do
+    eval "$setup"
+    msiexec install.log /i 'C:\TOOLS\HOLV.MSI' /qn SERVICENAME=QuenraService ADDLOCAL=ALL "INSTALLDIR=C:\\$dir\\"
+    expect_eq "C:\\$dir: refused (1603)" 67 $?
+    check "C:\\$dir: the log says: $says" grep -qF -- "HolvInspect: refused, nothing changed: $says" "$WORK/install.log"
+    expect_eq "C:\\$dir: no HOLVSVC.EXE" "" "$(ls "$(cdir "${dir//\\//}")/HOLVSVC.EXE" 2>/dev/null)"
+    grep -F 'HolvInspect: refused' "$WORK/install.log" | sed 's/^/     /'
+done <<<"$refusals"
+
 finish
