@@ -3,16 +3,21 @@
 // repair, an upgrade, an upgrade whose older version's removal deleted the
 // service, an upgrade that makes the service interactive and sets recovery,
 // that upgrade's rollback, and an uninstall; every field the service manager
-// stores is compared each time, and the package's reader against them.
+// stores is compared each time, and the package's reader against them. Then
+// the package's rule for the folders on the way to its install folder.
+#include "packaging/msi/folder_trust.h"
 #include "packaging/msi/service_settings.h"
 #include "support/sim_control.h"
 
 #include <gtest/gtest.h>
 
+#include <filesystem>
 #include <functional>
 #include <memory>
 #include <string>
 #include <vector>
+
+#include <unistd.h>
 
 namespace {
 
@@ -314,3 +319,71 @@ TEST(PackageService, EverySettingSurvivesRepairUpgradeAndRollback)
 }
 
 }  // namespace
+
+// The package's rule for the folders on the way to its install folder, on the
+// simulated descriptors (the test folder plays C:\, with Windows' own rights,
+// and holds Program Files): each row is one existing folder and its parent.
+TEST(PackageFolder, RefusesEveryFolderOthersCouldReplace)
+{
+    namespace fs = std::filesystem;
+    const std::string root = fs::temp_directory_path() / ("holvfolder-" + std::to_string(getpid()));
+    const std::string locked = sim::LockedFolder;
+    struct Row {
+        const char* what;
+        std::string parent, folder;  // relative to C:\; a descriptor each, "" to take what is passed on
+        std::string parentSddl, folderSddl;
+        bool reparse, ownerTrusted, installFolder;
+        FolderProblem expected;
+    } rows[] = {
+        {"C:\\SVC made fresh, locked", "", "SVC", "", locked, false, true, true, FolderFine},
+        {"Program Files\\Holv", "PF", "PF/Holv", "", locked, false, true, true, FolderFine},
+        {"C:\\Tools made with mkdir, above a locked folder", "", "Tools", "", "", false, true, false,
+         FolderRebuildable},
+        // Alone it is fine: C:\Tools is refused at its own turn.
+        {"a locked folder under that C:\\Tools", "Tools", "Tools/SVC", "", locked, false, true, true, FolderFine},
+        {"a junction as the install folder", "", "J", "", locked, true, true, true, FolderReparse},
+        {"a junction on the way", "", "J", "", "", true, true, false, FolderReparse},
+        {"an existing folder a user owns", "", "U", "", "O:S-1-5-21-7-7-7-1001D:P(A;OICI;FA;;;SY)", false, false,
+         true, FolderForeignOwner},
+        {"an existing folder where Users may change permissions: a handle opened before keeps it", "L", "L/W", locked,
+         "D:P(A;OICI;FA;;;BA)(A;;0x40000;;;BU)", false, true, true, FolderOpenToOthers},
+        {"Everyone may delete it, but none may make a folder beside it: it is locked", "L", "L/E", locked,
+         "D:P(A;OICI;FA;;;BA)(A;;0x1301ff;;;WD)", false, true, true, FolderFine},
+        {"a parent that lets Users delete what it holds and add folders", "P", "P/SVC",
+         "D:P(A;OICI;FA;;;BA)(A;;0x44;;;BU)", locked, false, true, true, FolderRebuildable},
+        {"a callback allow for Authenticated Users", "", "X", "",
+         "D:P(A;OICI;FA;;;BA)(XA;;SD;;;AU;(Member_of {SID(AU)}))", false, true, false, FolderRebuildable},
+        {"a deny for Everyone first", "", "D", "", "D:P(D;;SD;;;WD)(A;OICI;FA;;;BA)(A;;SD;;;AU)", false, true,
+         false, FolderFine},
+        {"an object deny does not take away", "", "O", "",
+         "D:P(OD;;SD;;;WD)(A;OICI;FA;;;BA)(A;;SD;;;AU)", false, true, false, FolderRebuildable},
+    };
+    for (const Row& row : rows) {
+        SCOPED_TRACE(row.what);
+        sim::Reset();
+        fs::remove_all(root);
+        fs::create_directories(root + "/" + row.folder);
+        fs::create_directories(root + "/PF");
+        sim::script().access.driveRoot = root;
+        sim::script().access.programFiles = root + "/PF";
+        if (!row.parentSddl.empty())
+            sim::script().access.files[root + "/" + row.parent] = row.parentSddl;
+        if (!row.folderSddl.empty())
+            sim::script().access.files[root + "/" + row.folder] = row.folderSddl;
+        auto rights = [](const std::string& path) {
+            PACL dacl = nullptr;
+            PSECURITY_DESCRIPTOR descriptor = nullptr;
+            EXPECT_EQ(GetNamedSecurityInfoA(path.c_str(), SE_FILE_OBJECT, DACL_SECURITY_INFORMATION, nullptr,
+                                            nullptr, &dacl, nullptr, &descriptor),
+                      (DWORD)ERROR_SUCCESS);
+            DWORD r = OthersRights(dacl);
+            LocalFree(descriptor);
+            return r;
+        };
+        std::string parent = row.parent.empty() ? root : root + "/" + row.parent;
+        EXPECT_EQ(JudgeFolder(row.reparse, row.ownerTrusted, rights(root + "/" + row.folder), rights(parent),
+                              row.installFolder),
+                  row.expected);
+    }
+    fs::remove_all(root);
+}

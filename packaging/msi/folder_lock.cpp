@@ -29,6 +29,7 @@
 #include <wchar.h>
 
 #include "folder_lock.h"
+#include "folder_trust.h"
 #include "msi_log.h"
 
 enum {
@@ -196,55 +197,6 @@ static bool IsTrustedOwner(PSID owner)
     return member != FALSE;
 }
 
-// What any user who logs on may do with a folder: what the DACL grants
-// Everyone, Authenticated Users, Users or INTERACTIVE, less what it denies
-// Everyone. Every kind of allow grants (a condition may hold); only the
-// plain deny takes away; an entry of a type not known here grants all.
-// Evidence: MS docs "How DACLs Control Access to an Object", ACE_HEADER (the
-// types), "Well-known SIDs"; GetEffectiveRightsFromAcl is a stub under Wine.
-static ACCESS_MASK OthersRights(PACL dacl)
-{
-    if (!dacl)
-        return FILE_ALL_ACCESS;  // a NULL DACL: everyone, everything
-    static const WELL_KNOWN_SID_TYPE Others[] = {WinWorldSid, WinAuthenticatedUserSid, WinBuiltinUsersSid,
-                                                 WinInteractiveSid};
-    ACCESS_MASK granted = 0, denied = 0;
-    for (DWORD i = 0; i < dacl->AceCount; i++) {
-        BYTE* ace;
-        if (!GetAce(dacl, i, (LPVOID*)&ace) || (ace[1] & INHERIT_ONLY_ACE))
-            continue;
-        BYTE type = ace[0];
-        bool allow = type == 0x0 || type == 0x5 || type == 0x9 || type == 0xB;
-        if (type > 0x15 || type == 0x4) {
-            granted |= FILE_ALL_ACCESS & ~denied;
-            continue;
-        }
-        if (!allow && type != 0x1)
-            continue;
-        // An object ACE's SID lies past its flags and the GUIDs they name.
-        BYTE* sid = ace + 8;
-        if (type == 0x5 || type == 0xB) {
-            DWORD flags;
-            memcpy(&flags, sid, sizeof flags);
-            sid += 4 + (flags & 1 ? 16 : 0) + (flags & 2 ? 16 : 0);
-        }
-        ACCESS_MASK mask;
-        memcpy(&mask, ace + 4, sizeof mask);
-        GENERIC_MAPPING map = {FILE_GENERIC_READ, FILE_GENERIC_WRITE, FILE_GENERIC_EXECUTE, FILE_ALL_ACCESS};
-        MapGenericMask(&mask, &map);
-        bool matches = false;
-        for (int k = 0; k < (allow ? 4 : 1) && !matches; k++)
-            matches = IsWellKnownSid((PSID)sid, Others[k]) != FALSE;
-        if (!matches)
-            continue;
-        if (allow)
-            granted |= mask & ~denied;
-        else
-            denied |= mask & ~granted;
-    }
-    return granted;
-}
-
 struct FolderFacts {
     PSECURITY_DESCRIPTOR descriptor;
     PSID owner;
@@ -306,40 +258,39 @@ bool FolderRefusal(const wchar_t* folder, wchar_t* why, size_t size)
         wcsncpy(parent, path, cut + (cut + 1 == start ? 1 : 0));
         parent[cut + (cut + 1 == start ? 1 : 0)] = 0;
         FolderFacts own, above;
-        if (attributes & FILE_ATTRIBUTE_REPARSE_POINT) {
-            swprintf(why, size, L"%ls is a junction or symbolic link: whoever made it chooses where the service's "
-                     L"files go. Install into a folder whose path has none.", path);
-            refused = true;
-        } else if (!ReadFolder(path, &own)) {
+        bool reparse = (attributes & FILE_ATTRIBUTE_REPARSE_POINT) != 0;
+        if (!reparse && !ReadFolder(path, &own)) {
             swprintf(why, size, L"the owner and DACL of %ls cannot be read.", path);
             refused = true;
         } else {
-            if (!IsTrustedOwner(own.owner)) {
+            bool readAbove = !reparse && ReadFolder(parent, &above);
+            DWORD onIt = reparse ? 0 : OthersRights(own.dacl);
+            FolderProblem problem = JudgeFolder(reparse, reparse || IsTrustedOwner(own.owner), onIt,
+                                                readAbove ? OthersRights(above.dacl) : 0, last);
+            // The lock that closes it: this folder's, unless only its parent lets it go.
+            bool here = (onIt & (DELETE | WRITE_DAC | WRITE_OWNER)) != 0 || problem != FolderRebuildable;
+            swprintf(text, PathSize + 256, LockLine, here ? path : parent);
+            refused = problem != FolderFine;
+            if (problem == FolderReparse)
+                swprintf(why, size, L"%ls is a junction or symbolic link: whoever made it chooses where the "
+                         L"service's files go. Install into a folder whose path has none.", path);
+            else if (problem == FolderForeignOwner)
                 swprintf(why, size, L"%ls belongs to someone who is not an administrator, who may change its "
                          L"permissions whenever they like, or hold it open. Install into a new folder, or give it "
                          L"to Administrators and check what it holds: icacls \"%ls\" /setowner *S-1-5-32-544", path,
                          path);
-                refused = true;
-            } else if (ReadFolder(parent, &above)) {
-                ACCESS_MASK onIt = OthersRights(own.dacl), onParent = OthersRights(above.dacl);
-                bool remove = (onIt & (DELETE | WRITE_DAC | WRITE_OWNER)) ||
-                              (onParent & (FILE_DELETE_CHILD | WRITE_DAC | WRITE_OWNER));
-                bool rebuild = (onParent & (FILE_ADD_SUBDIRECTORY | WRITE_DAC | WRITE_OWNER)) != 0;
-                swprintf(text, PathSize + 256, LockLine, last ? path : parent);
-                if (remove && rebuild) {
-                    swprintf(why, size, L"%ls can be renamed or deleted by users who are not administrators, who may "
-                             L"also make a folder in %ls and put their own in its place. Lock it first: %ls", path,
-                             parent, text);
-                    refused = true;
-                } else if (last && (onIt & (WRITE_DAC | WRITE_OWNER))) {
-                    swprintf(why, size, L"%ls already exists, and users who are not administrators may change its "
-                             L"permissions: a handle opened before the installation keeps that right after it. "
-                             L"Install into a new folder, or lock it and restart the computer first: %ls", path, text);
-                    refused = true;
-                }
+            else if (problem == FolderRebuildable)
+                swprintf(why, size, L"%ls can be renamed or deleted by users who are not administrators, who may "
+                         L"also make a folder in %ls and put their own in its place. Lock it first: %ls", path,
+                         parent, text);
+            else if (problem == FolderOpenToOthers)
+                swprintf(why, size, L"%ls already exists, and users who are not administrators may change its "
+                         L"permissions: a handle opened before the installation keeps that right after it. "
+                         L"Install into a new folder, or lock it and restart the computer first: %ls", path, text);
+            if (readAbove)
                 LocalFree(above.descriptor);
-            }
-            LocalFree(own.descriptor);
+            if (!reparse)
+                LocalFree(own.descriptor);
         }
         path[end] = kept;
         if (refused) {
