@@ -10,7 +10,12 @@ static const BYTE Authenticated[] = {1, 1, 0, 0, 0, 0, 0, 5, 11, 0, 0, 0};
 static const BYTE Users[] = {1, 2, 0, 0, 0, 0, 0, 5, 32, 0, 0, 0, 0x21, 2, 0, 0};
 static const BYTE Interactive[] = {1, 1, 0, 0, 0, 0, 0, 5, 4, 0, 0, 0};
 
-static bool SameSid(const BYTE* sid, const BYTE* known, size_t size) { return memcmp(sid, known, size) == 0; }
+// A SID's length is in its sub-authority count: compare that first, so a
+// shorter SID at the end of the list is never read past.
+static bool SameSid(const BYTE* sid, const BYTE* known, size_t size)
+{
+    return 8u + 4u * sid[1] == size && memcmp(sid, known, size) == 0;
+}
 
 // Every kind of allow grants (a condition may hold); only the plain deny
 // takes away. Evidence: MS docs ACE_HEADER (the types), "How DACLs Control
@@ -42,6 +47,12 @@ DWORD OthersRights(PACL dacl)
             DWORD flags;
             memcpy(&flags, sid, sizeof flags);
             sid += 4 + (flags & 1 ? 16 : 0) + (flags & 2 ? 16 : 0);
+        }
+        WORD aceSize = (WORD)(ace[2] | ace[3] << 8);
+        if (sid + 8 > ace + aceSize || sid + 8 + 4u * sid[1] > ace + aceSize) {  // malformed: no trust
+            if (allow)
+                granted |= all & ~denied;
+            continue;
         }
         bool matches = SameSid(sid, Everyone, sizeof Everyone) ||
                        (allow && (SameSid(sid, Authenticated, sizeof Authenticated) ||
