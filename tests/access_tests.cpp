@@ -56,7 +56,7 @@ protected:
 // "object|SID" of each access finding, the test folder shown as C:.
 std::set<std::string> AccessFindings(const std::string& report, const std::string& dir)
 {
-    static const std::regex line("^access: (the service's folder|the host|the folder on the way|the folder|"
+    static const std::regex line("^access: (the service's folder|the host|the folder on the way|the junction or symbolic link on the way|the folder|"
                                  "the INI file|the worker|the program's folder|the program the copy will create|"
                                  "the program|a DLL beside the host|the shutdown event|"
                                  "the service's registry key|the service) (.*?): [^(]*\\((S-[0-9-]+)\\) ");
@@ -251,6 +251,15 @@ TEST_F(AccessTest, FindsEveryoneButAdministratorsWhoMayChangeWhatTheServiceRuns)
           "delete it (0x10004): can rename a folder on the way and build the path again, with programs of "
           "their own for LocalSystem to run in " + dir + "/Tools/SVC; icacls \"" + dir + "/Tools\" /inheritance:r "
           "/remove:g *S-1-5-11"}},
+        {"a junction on the way, to a folder a user owns",
+         [&] {
+             Layout("TGT/SVC", "", dir + "/J/SVC/HOLVSVC.EXE");
+             Set("TGT/SVC", locked);
+             Set("TGT", "O:" + Alice + "D:P(A;OICI;FA;;;SY)(A;OICI;FA;;;BA)");
+             fs::create_directory_symlink(dir + "/TGT", dir + "/J");
+         },
+         {"C:/J|" + Alice, "C:/TGT|" + Alice},
+         {"access: the junction or symbolic link on the way " + dir + "/J: SIMHOST\\alice (" + Alice + ") owns it"}},
         {"an ACE of a type the check does not know",
          [&] { Layout("SVC", ""); Set("SVC", locked); Set("SVC/HOLV32.INI", "D:(A;;FR;;;BU)(0x4;;0x1301bf;;;AU)"); },
          {},

@@ -209,7 +209,13 @@ DWORD WINAPI GetFileAttributesA(LPCSTR path)
     std::string native = Native(path);
     if (!path || stat(native.c_str(), &st) != 0)
         return (Fail(MissingError(native)), INVALID_FILE_ATTRIBUTES);
-    return AttributesOf(st) | (Hidden(S(), native) ? FILE_ATTRIBUTE_HIDDEN : 0);
+    // A symbolic link stands for a junction or symbolic link: its own
+    // attributes carry the reparse point's. Evidence: MS docs "File Attribute
+    // Constants" (FILE_ATTRIBUTE_REPARSE_POINT) and "Reparse Points".
+    struct stat link;
+    bool reparse = lstat(native.c_str(), &link) == 0 && S_ISLNK(link.st_mode);
+    return AttributesOf(st) | (Hidden(S(), native) ? FILE_ATTRIBUTE_HIDDEN : 0) |
+           (reparse ? FILE_ATTRIBUTE_REPARSE_POINT : 0);
 }
 
 BOOL WINAPI GetComputerNameA(LPSTR buffer, LPDWORD size)

@@ -343,10 +343,20 @@ std::vector<Ace> Inherited(const Descriptor& parent, bool folder, const std::str
     return out;
 }
 
+// A name read through a junction or symbolic link is its target's: the
+// descriptor is the target's. Evidence: MS docs "Reparse Points" (a file
+// opened without FILE_FLAG_OPEN_REPARSE_POINT is its target).
+std::string Real(const std::string& native)
+{
+    std::error_code error;
+    fs::path real = fs::weakly_canonical(fs::path(Absolute(native)), error);
+    return error ? Absolute(native) : real.string();
+}
+
 const std::string* Given(const std::map<std::string, std::string>& map, const std::string& path)
 {
     for (const auto& [key, value] : map)
-        if (Absolute(Native(key.c_str())) == path)
+        if (Real(Native(key.c_str())) == path)
             return &value;
     return nullptr;
 }
@@ -355,9 +365,9 @@ Descriptor FileDescriptor(const sim::AccessScript& access, const std::string& pa
 {
     const std::string* given = Given(access.files, path);
     std::string text = given ? *given
-                       : !access.driveRoot.empty() && path == Absolute(Native(access.driveRoot.c_str()))
+                       : !access.driveRoot.empty() && path == Real(Native(access.driveRoot.c_str()))
                            ? DriveRootDefault
-                       : !access.programFiles.empty() && path == Absolute(Native(access.programFiles.c_str()))
+                       : !access.programFiles.empty() && path == Real(Native(access.programFiles.c_str()))
                            ? ProgramFilesDefault
                            : "";
     std::string parent = fs::path(path).parent_path().string();
@@ -384,7 +394,7 @@ DWORD Lookup(State& s, const std::string& name, SE_OBJECT_TYPE type, Descriptor*
         struct stat st;
         if (name.empty() || stat(native.c_str(), &st) != 0)
             return ERROR_FILE_NOT_FOUND;
-        *d = FileDescriptor(access, Absolute(native), S_ISDIR(st.st_mode));
+        *d = FileDescriptor(access, Real(native), S_ISDIR(st.st_mode));
         return ERROR_SUCCESS;
     }
     if (type == SE_REGISTRY_KEY) {

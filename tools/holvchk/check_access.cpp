@@ -69,7 +69,7 @@ enum {
 // and what whoever holds them could do (formatted with the service's name,
 // its account and the role's detail, in that order).
 enum Role { RoleFolder, RoleHost, RoleNewFile, RoleIni, RoleWorker, RoleProgram, RoleProgramFolder, RoleDll,
-            RoleEvent, RoleService, RoleKey, RoleAncestor, RoleNewProgram, RoleNewLog };
+            RoleEvent, RoleService, RoleKey, RoleAncestor, RoleReparse, RoleNewProgram, RoleNewLog };
 struct RoleText {
     const char* what;
     Kind kind;
@@ -97,6 +97,8 @@ static const RoleText Roles[] = {
      "%.0scan change its ImagePath and run any program as %s"},
     {"the folder on the way", KindFolder, DELETE | WRITE_DAC | WRITE_OWNER | FILE_ADD_SUBDIRECTORY | FILE_DELETE_CHILD,
      "%.0scan rename a folder on the way and build the path again, with programs of their own for %s to run in %s"},
+    {"the junction or symbolic link on the way", KindFolder, FolderRights,
+     "%.0scan point it elsewhere and choose what %s runs from %s"},
     {"the program the copy will create", KindFile, FileRights,
      "%.0scan replace the copy of HOLV32IP.EXE the host makes there, and starts, as %s"},
     {"the log the host will create", KindFile, FileRights, "%.0s%.0scan rewrite or delete the host's records"},
@@ -406,6 +408,11 @@ static void Mend(char* out, size_t size, Role role, const char* object, const ch
     if (role == RoleKey) {
         snprintf(out, size, "in regedit, Permissions of HKLM\\SYSTEM\\CurrentControlSet\\Services\\%s: leave %s "
                  "no more than Read", Facts.name, sid);
+        return;
+    }
+    if (role == RoleReparse) {
+        snprintf(out, size, "rmdir \"%s\" removes the link alone; make the folder anew, locked as the documents say",
+                 object);
         return;
     }
     if (role == RoleEvent) {
@@ -749,6 +756,22 @@ static void AuditAncestors(const char* path)
         DWORD error;
         if (!ReadNamed(at, SE_FILE_OBJECT, &own, &error))
             continue;
+        // A junction or symbolic link leads where its owner says. The rights
+        // read through it are its target's: an untrusted owner there is a
+        // finding; else a warning, since the link's own rights are not read.
+        // Evidence: MS docs "Reparse Points", GetNamedSecurityInfo (the name
+        // is opened as CreateFile would, which follows it).
+        DWORD attributes = GetFileAttributesA(at);
+        if (attributes != INVALID_FILE_ATTRIBUTES && (attributes & FILE_ATTRIBUTE_REPARSE_POINT)) {
+            char owner[SidTextSize];
+            SidText(own.owner, owner, sizeof owner);
+            if (!IsTrusted(owner))
+                Report(RoleReparse, at, path, own.owner, owner, GenericMap[KindFolder][3], true, false);
+            else
+                Finding(FindingWarning, "%s on the way to %s is a junction or symbolic link: whoever may change it "
+                        "chooses what the service runs; dir /al and icacls show who made it and who may change it",
+                        at, path);
+        }
         if (!ReadNamed(parent, SE_FILE_OBJECT, &above, &error)) {
             Release(&own);
             continue;
@@ -783,7 +806,8 @@ static void AuditAncestors(const char* path)
                 bool own = !self && (onIt & Remove);
                 if (remove && rebuild)
                     Report(RoleAncestor, own ? at : parent, path, sid, principal,
-                           (own ? onIt & Remove : 0) | (onParent & (FILE_ADD_SUBDIRECTORY | FILE_DELETE_CHILD)),
+                           own ? (onIt & Remove) | (onParent & (FILE_ADD_SUBDIRECTORY | FILE_DELETE_CHILD))
+                               : onParent & (FILE_ADD_SUBDIRECTORY | FILE_DELETE_CHILD | WRITE_DAC | WRITE_OWNER),
                            false, true);
             }
         }
