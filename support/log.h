@@ -29,3 +29,9 @@ size_t FormatLogRecord(char* out, size_t size, const struct tm* when, const char
 // HOLV32.LOG opened as the host writes it: appending only, shared for reading
 // and writing. OPEN_ALWAYS creates a missing log; OPEN_EXISTING only tries it.
 HANDLE OpenLogFile(DWORD disposition);
+
+// The byte every writer of the log locks while it writes (offset
+// LogLockOffsetHigh << 32), and how many 1 ms tries it makes for it.
+enum { LogLockOffsetHigh = 0x7FFFFFFF, LogLockTries = 100 };
+// Tries for the writers' lock on an open log; false when the tries ran out.
+bool LockLogFile(HANDLE file, OVERLAPPED* at);

@@ -130,6 +130,9 @@ struct Script {
     // Another process writing files at the same moment: run once, inside the
     // next WriteFile, before that write's bytes land.
     std::function<void()> otherProcessWrites;
+    // Wine's append: a write on an append-only handle asks the file's size,
+    // then writes at that offset, so another writer can come in between.
+    bool appendLikeWine = false;
 
     // Drives, the system PATH and the program's own folder: where a service
     // sees another machine than the user who checks its folder.

@@ -329,7 +329,7 @@ TEST_F(LaunchTest, RefreshAsksThePlatformInItsOrder)
     EXPECT_EQ(names, (Lines{"FindFirstFileA(\"sub\\W.EXE\")", "FindFirstFileA(\"HOLV32IP.EXE\")", "FindClose()",
                             "CompareFileTime()", "CopyFileA(\"HOLV32IP.EXE\",\"sub\\W.EXE\",0)",
                             // The copy's record: appending only, one write, closed.
-                            "CreateFileA(\"HOLV32.LOG\",0x4,4)", "WriteFile(67)", "CloseHandle(\"HOLV32.LOG\")"}));
+                            "CreateFileA(\"HOLV32.LOG\",0x80000004,4)", "LockFileEx(0x3)", "WriteFile(67)", "CloseHandle(\"HOLV32.LOG\")"}));
 }
 
 // ---- through the whole host ----------------------------------------------------

@@ -124,6 +124,63 @@ TEST_F(HostTest, TwoProcessesWritingTheLogAtOnceKeepEveryRecord)
     }
 }
 
+// Four hosts' threads logging at once, on Windows' atomic append and on
+// Wine's size-then-write: every record arrives whole. A writer that takes no
+// lock loses records under Wine; one that finds the lock held past its tries
+// still writes; a reader holding the lock costs each record the bounded wait.
+TEST_F(HostTest, ManyWritersAtOnceKeepEveryRecordWhole)
+{
+    auto unlocked = [](const char* message) {
+        HANDLE file = OpenLogFile(OPEN_ALWAYS);
+        struct tm when = {};
+        char record[2 + LogStampSize + LogMessageSize];
+        DWORD written, length = (DWORD)FormatLogRecord(record, sizeof record, &when, message);
+        ::WriteFile(file, record, length, &written, NULL);
+        CloseHandle(file);
+    };
+    auto host = [](const char* message) { LogMessage("%s", message); };
+    struct Case {
+        const char* writer;
+        bool wine, readerHoldsLock;
+        std::function<void(const char*)> write;
+        bool allKept;
+    } cases[] = {
+        {"host, Windows", false, false, host, true},
+        {"host, Wine", true, false, host, true},
+        {"no lock, Windows", false, false, unlocked, true},
+        {"no lock, Wine", true, false, unlocked, false},
+        {"host, Windows, a reader holds the lock", false, true, host, true},
+    };
+    const int writers = 4, records = 150;
+    for (const Case& c : cases) {
+        SCOPED_TRACE(c.writer);
+        std::remove("HOLV32.LOG");
+        sim::Reset();
+        sim::script().appendLikeWine = c.wine;
+        HANDLE reader = CreateFileA("HOLV32.LOG", GENERIC_READ, FILE_SHARE_READ | FILE_SHARE_WRITE, NULL,
+                                    OPEN_ALWAYS, FILE_ATTRIBUTE_NORMAL, NULL);
+        OVERLAPPED at = {};
+        if (c.readerHoldsLock)
+            ASSERT_TRUE(LockLogFile(reader, &at));
+        std::vector<std::thread> threads;
+        for (int w = 0; w < writers; w++)
+            threads.emplace_back([&, w] {
+                for (int i = 0; i < (c.readerHoldsLock ? 3 : records); i++)
+                    c.write(("writer " + std::to_string(w) + " record " + std::to_string(i)).c_str());
+            });
+        for (std::thread& t : threads)
+            t.join();
+        CloseHandle(reader);
+        std::vector<std::string> kept = LogMessages();
+        size_t expected = c.readerHoldsLock ? writers * 3 : writers * records;
+        EXPECT_EQ(kept.size() == expected, c.allKept) << kept.size() << " of " << expected;
+        for (const std::string& m : kept)
+            EXPECT_EQ(m.rfind("writer ", 0), 0u) << "torn: " << m;
+        if (c.readerHoldsLock)  // each record waited out its tries, no more
+            EXPECT_EQ(sim::now(), (uint64_t)expected * LogLockTries);
+    }
+}
+
 TEST_F(HostTest, ShutdownEventNameHashesTheDirectoryText)
 {
     struct Case {

@@ -491,6 +491,17 @@ BOOL WINAPI WriteFile(HANDLE file, LPCVOID buffer, DWORD size, LPDWORD written, 
         std::lock_guard<std::mutex> g(S().m);
         std::swap(other, S().script.otherProcessWrites);
     }
+    off_t end = -1;
+    int fd = -1;
+    if (S().script.appendLikeWine) {
+        std::lock_guard<std::mutex> g(S().m);
+        Handle* h = Find(S(), file);
+        int flags = h && h->kind == Kind::File ? fcntl((int)h->pid, F_GETFL) : 0;
+        if (flags & O_APPEND)  // Linux's pwrite would append on such a descriptor
+            fd = (int)h->pid, fcntl(fd, F_SETFL, flags & ~O_APPEND), end = lseek(fd, 0, SEEK_END);
+    }
+    if (end >= 0 && !other)
+        std::this_thread::sleep_for(std::chrono::microseconds(50));  // room for another writer
     if (other)
         other();
     auto lock = Enter("WriteFile", std::to_string(size));
@@ -500,7 +511,7 @@ BOOL WINAPI WriteFile(HANDLE file, LPCVOID buffer, DWORD size, LPDWORD written, 
         return Fail(ERROR_INVALID_HANDLE);
     if (!(h->access & (GENERIC_WRITE | FILE_WRITE_DATA | FILE_APPEND_DATA)))
         return Fail(ERROR_ACCESS_DENIED);
-    ssize_t n = ::write((int)h->pid, buffer, size);
+    ssize_t n = end >= 0 && fd == (int)h->pid ? ::pwrite(fd, buffer, size, end) : ::write((int)h->pid, buffer, size);
     if (n < 0)
         return Fail(ERROR_ACCESS_DENIED);
     if (written)
@@ -519,3 +530,31 @@ DWORD WINAPI SetFilePointer(HANDLE file, LONG distance, LONG* distanceHigh, DWOR
         return (Fail(ERROR_INVALID_PARAMETER), (DWORD)-1);
     return (DWORD)at;
 }
+
+// A lock conflicts with any other handle's lock on the same file that shares
+// a byte; it may lie past the end of the file. A handle without read or write
+// access cannot lock.
+// Evidence: MS docs LockFileEx; Wine dlls/kernel32/tests/file.c test_LockFile.
+BOOL WINAPI LockFileEx(HANDLE file, DWORD flags, DWORD reserved, DWORD lengthLow, DWORD lengthHigh, LPOVERLAPPED at)
+{
+    auto lock = Enter("LockFileEx", Hex(flags));
+    State& s = S();
+    Handle* h = Find(s, file);
+    if (!h || h->kind != Kind::File || reserved || !at)
+        return Fail(ERROR_INVALID_PARAMETER);
+    if (!(h->access & (GENERIC_READ | GENERIC_WRITE)))
+        return Fail(ERROR_ACCESS_DENIED);
+    // Exclusive, fail-immediately locks only: the host takes no other kind.
+    if (flags != (LOCKFILE_EXCLUSIVE_LOCK | LOCKFILE_FAIL_IMMEDIATELY) || h->lockLength)
+        return Fail(ERROR_INVALID_PARAMETER);
+    uint64_t from = ((uint64_t)at->OffsetHigh << 32) | at->Offset;
+    uint64_t length = ((uint64_t)lengthHigh << 32) | lengthLow;
+    for (const auto& [value, other] : s.handles)
+        if (&other != h && other.kind == Kind::File && other.lockLength &&
+            Absolute(other.name) == Absolute(h->name) && from < other.lockAt + other.lockLength &&
+            other.lockAt < from + length)
+            return Fail(ERROR_LOCK_VIOLATION);
+    h->lockAt = from, h->lockLength = length;
+    return TRUE;
+}
+

@@ -306,6 +306,12 @@ void WINAPI Sleep(DWORD milliseconds)
     uint64_t until = s.now + milliseconds;
     DeliverDue(s, lock, until);
     s.now = until;
+    if (s.script.appendLikeWine) {
+        // Writers of one log run at real speed: a retry gives the holder real time.
+        lock.unlock();
+        std::this_thread::sleep_for(std::chrono::milliseconds(milliseconds));
+        lock.lock();
+    }
     if (s.script.concurrentControls) {
         // Real time for the main thread to deliver what is now due.
         s.cv.notify_all();

@@ -39,6 +39,7 @@ struct Handle {
     std::string name;  // event name, or search results
     DWORD pid = 0;  // for a file: its descriptor
     DWORD access = 0, share = 0;  // for a file: as opened
+    uint64_t lockAt = 0, lockLength = 0;  // for a file: its byte-range lock, if any
     std::vector<std::string> results;
 };
 
