@@ -8,11 +8,11 @@ begin_scenario
 rounds=${ROUNDS:-1}
 bursts=${BURSTS:-1}
 names="QuenraService QuenraClient KORVIService KORVIClient"
-install_worker STORM
 for name in $names; do
     install_host "$name" STORM
     printf -- '-t600 -r%s.TXT\r\n' "$name" >"$(cdir STORM)/$name.ini"
 done
+install_worker STORM
 for name in $names; do
     svcctl start "$name" >/dev/null
     svcctl wait "$name" RUNNING 30 >/dev/null
