@@ -840,6 +840,28 @@ TEST_F(ServiceTest, HandlerAndServiceMainChangeAndReportTheRecordWhole)
         EXPECT_EQ(r.status.dwWaitHint, 120000u);
     }
     EXPECT_EQ(StopRequested.load(), 1u);
+
+    // Several fields at once: ServiceMain sets stopped with two equal codes,
+    // then start pending (both codes 0), while the handler reports. A report
+    // taken while a change is half made shows unequal codes or a state that
+    // does not go with them.
+    StartOver();
+    std::atomic<bool> done{false};
+    std::thread changer([&] {
+        for (DWORD i = 1; i <= (DWORD)rounds; i++) {
+            SetStopped(i, i);
+            ReportStatus();
+            SetStartPending(SERVICE_WIN32_OWN_PROCESS);
+        }
+        done = true;
+    });
+    while (!done)
+        ServiceCtrlHandler(SERVICE_CONTROL_INTERROGATE);
+    changer.join();
+    for (const sim::Report& r : sim::reports()) {
+        EXPECT_EQ(r.status.dwWin32ExitCode, r.status.dwServiceSpecificExitCode);
+        EXPECT_EQ(r.status.dwCurrentState == SERVICE_STOPPED, r.status.dwWin32ExitCode != 0);
+    }
 }
 
 TEST_F(ServiceTest, StopsRacingTheFinishOnTwoThreadsNeverOvertakeIt)
