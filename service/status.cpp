@@ -23,10 +23,20 @@ std::atomic<DWORD> StopRequested{0};
 static SRWLOCK StatusLock = SRWLOCK_INIT;
 static bool ReportInFlight, ChangedInFlight;
 
+// A stop that came while the start was pending (Wine's service manager
+// delivers one) leaves the state stop pending: start pending or running after
+// it would report the service going back.
+static DWORD Onward(DWORD state)
+{
+    bool back = ServiceStatus.dwCurrentState == SERVICE_STOP_PENDING &&
+                (state == SERVICE_START_PENDING || state == SERVICE_RUNNING);
+    return back ? SERVICE_STOP_PENDING : state;
+}
+
 void SetServiceState(DWORD state)
 {
     AcquireSRWLockExclusive(&StatusLock);
-    ServiceStatus.dwCurrentState = state;
+    ServiceStatus.dwCurrentState = Onward(state);
     ReleaseSRWLockExclusive(&StatusLock);
 }
 
@@ -40,7 +50,7 @@ void SetStartPending(DWORD installedType)
     ServiceStatus.dwWin32ExitCode = 0;
     ServiceStatus.dwControlsAccepted = AcceptStopAndShutdown;
     ServiceStatus.dwWaitHint = WaitHintMs;
-    ServiceStatus.dwCurrentState = SERVICE_START_PENDING;
+    ServiceStatus.dwCurrentState = Onward(SERVICE_START_PENDING);
     ReleaseSRWLockExclusive(&StatusLock);
 }
 

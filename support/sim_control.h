@@ -91,6 +91,10 @@ struct Script {
     // call, so runs repeat exactly. On: the main thread delivers controls as
     // soon as they are due while ServiceMain runs on, as on a real machine.
     bool concurrentControls = false;
+    // Wine's service manager: a stop reaches a service that is start pending,
+    // where Windows refuses every control with 1061; on, stop, shutdown and
+    // interrogate are delivered in every state.
+    bool controlsLikeWine = false;
     // One control handed over when ServiceMain's thread makes its call with
     // this index (0: its first platform call), or at the next call that can
     // take it; -1: none. At a report it arrives while the report is on its way.

@@ -106,10 +106,55 @@ bool WaitDispatcherFree(State& s, std::unique_lock<std::mutex>& lock)
 // Hands one control to the main thread and waits until the handler returned.
 // Called on ServiceMain's thread with the lock held. Once a handler has
 // stalled, later controls are dropped.
+// What the service manager answers a control with before it reaches the
+// handler, from the status the service last reported (start pending, with
+// nothing accepted, before its first report): 0 when it is delivered.
+// Every control is refused while the service is start or stop pending, and
+// one it does not accept at any time. A shutdown reaches a service that
+// accepts it whatever its state: it is the system's, not a ControlService.
+// Evidence: MS docs ControlService (ERROR_SERVICE_CANNOT_ACCEPT_CTRL: "the
+// state of the service is SERVICE_STOPPED, SERVICE_START_PENDING, or
+// SERVICE_STOP_PENDING"; ERROR_INVALID_SERVICE_CONTROL: "not valid, or it is
+// unacceptable to the service"; user controls 128-255; other codes undefined:
+// ERROR_INVALID_PARAMETER) and SERVICE_STATUS (dwControlsAccepted; interrogate
+// is always accepted).
+// Wine's service manager lets a stop through while start pending (measured
+// here: states 2, 3, 4, 3, 1); `controlsLikeWine` lets stop, shutdown and
+// interrogate through in every state, the races the host must survive there.
+DWORD ControlRefusal(const State& s, DWORD control)
+{
+    if (s.script.controlsLikeWine && (control == SERVICE_CONTROL_STOP || control == SERVICE_CONTROL_SHUTDOWN ||
+                                      control == SERVICE_CONTROL_INTERROGATE))
+        return 0;
+    SERVICE_STATUS status = {SERVICE_WIN32_OWN_PROCESS, SERVICE_START_PENDING, 0, 0, 0, 0, 0};
+    for (const sim::Report& r : s.reports)
+        if (r.succeeded)
+            status = r.status;
+    DWORD accepted = status.dwControlsAccepted;
+    if (control == SERVICE_CONTROL_SHUTDOWN)
+        return accepted & SERVICE_ACCEPT_SHUTDOWN ? 0 : ERROR_INVALID_SERVICE_CONTROL;
+    if (status.dwCurrentState == SERVICE_START_PENDING || status.dwCurrentState == SERVICE_STOP_PENDING)
+        return ERROR_SERVICE_CANNOT_ACCEPT_CTRL;
+    DWORD needs = control == SERVICE_CONTROL_STOP ? SERVICE_ACCEPT_STOP
+                  : control == 2 || control == 3  ? SERVICE_ACCEPT_PAUSE_CONTINUE
+                  : control == 6                  ? SERVICE_ACCEPT_PARAMCHANGE
+                  : control >= 7 && control <= 10 ? SERVICE_ACCEPT_NETBINDCHANGE
+                                                  : 0;
+    if (needs && !(accepted & needs))
+        return ERROR_INVALID_SERVICE_CONTROL;
+    if (!needs && control != SERVICE_CONTROL_INTERROGATE && (control < 128 || control > 255))
+        return ERROR_INVALID_PARAMETER;
+    return 0;
+}
+
 void Deliver(State& s, std::unique_lock<std::mutex>& lock, DWORD control)
 {
     if (!s.handler || s.stoppedReported || s.dispatcherStalled) {
         Record(s, "(control dropped)", std::to_string(control));
+        return;
+    }
+    if (DWORD refusal = ControlRefusal(s, control)) {
+        Record(s, "(control refused)", std::to_string(control) + "," + std::to_string(refusal));
         return;
     }
     s.pendingControl = (int)control;

@@ -43,6 +43,10 @@ BOOL WINAPI StartServiceCtrlDispatcherA(const SERVICE_TABLE_ENTRYA* table)
         bool due = s.nextControl < s.script.controls.size() && s.script.controls[s.nextControl].first <= s.now;
         if (due && s.handler && !s.stoppedReported) {
             DWORD control = s.script.controls[s.nextControl++].second;
+            if (DWORD refusal = ControlRefusal(s, control)) {
+                Record(s, "(control refused)", std::to_string(control) + "," + std::to_string(refusal));
+                continue;
+            }
             Record(s, "(control)", std::to_string(control));
             LPHANDLER_FUNCTION handler = s.handler;
             s.handlerRunning = true;

@@ -100,6 +100,8 @@ std::string Native(const char* path);
 std::string Absolute(const std::string& native);
 uint64_t EventExitTime(State& s, const Process& p);
 DWORD ExitCodeAt(State& s, const Process& p);
+// The service manager's answer to a control before delivery: 0, or its error.
+DWORD ControlRefusal(const State& s, DWORD control);
 // Delivers the controls due by virtual time `until` (ServiceMain's thread only).
 void DeliverDue(State& s, std::unique_lock<std::mutex>& lock, uint64_t until);
 // The control scripted for one of ServiceMain's calls, once its index is reached.
