@@ -41,4 +41,22 @@ expect_log CTL \
 expect_record CTL "HOLVService: KORVIClient"
 expect_record CTL "ended: shutdown event, exit code 0"
 
+# Wine delivers a stop while the service is start pending (Windows refuses it
+# with 1061): the state then goes on to stopped and never back to running,
+# and the worker still hears the stop.
+install_host KORVIService RACE
+install_worker RACE
+write_ini RACE "-t60"
+for i in 1 2 3 4 5; do
+    watch_begin KORVIService 30 "$WORK/race$i.txt"
+    svcctl start KORVIService >/dev/null
+    svcctl control KORVIService 1 >/dev/null
+    svcctl wait KORVIService STOPPED 20 >/dev/null
+    watch_end
+    states=$(watch_states "$WORK/race$i.txt")
+    echo "stop at once, run $i: $states"
+    check "run $i: no running after stop pending" sh -c "! echo '$states' | grep -q 'STOP_PENDING.*RUNNING'"
+done
+expect_eq "every run's worker heard the stop" 5 "$(grep -c '^ended: shutdown event' "$(cdir RACE)/HOLV32IP.TXT")"
+
 finish
