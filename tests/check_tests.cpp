@@ -427,19 +427,34 @@ TEST_F(CheckTest, PredictsTheHostOnEachLayoutAndChangesNothing)
 
 TEST_F(CheckTest, RefusesUnknownNamesAndMissingFolders)
 {
+    // Any name of an own-process service is the host's on Windows (the
+    // dispatch table's names are ignored); a shared one needs a table name.
     struct Case {
         const char* name;
         const char* directory;
+        DWORD installedType;  // 0: not installed
+        int status;
         const char* says;
     } cases[] = {
-        {"quenraservice", NULL, "unknown service name"},
-        {"", NULL, "unknown service name"},
-        {"QuenraService", "no/such/folder", "the folder no/such/folder does not exist"},
-        {"QuenraService", "HOLV32.INI", "HOLVCHK: HOLV32.INI is not a folder (error 267)"},
+        {"", NULL, 0, CheckUsage, "not a service name"},
+        {"Pay/roll", NULL, 0, CheckUsage, "not a service name"},
+        {"Pay\\roll", NULL, 0, CheckUsage, "not a service name"},
+        {"QuenraService", "no/such/folder", 0, CheckUsage, "the folder no/such/folder does not exist"},
+        {"QuenraService", "HOLV32.INI", 0, CheckUsage, "HOLVCHK: HOLV32.INI is not a folder (error 267)"},
+        {"Payroll", NULL, 0x10, CheckStarts, "note: Payroll is not a name of the host's dispatch table: Windows"},
+        {"Payroll", NULL, 0x20, CheckDoesNotStart, "the start fails with error 1083"},
     };
     for (const Case& c : cases) {
         SCOPED_TRACE(c.name);
-        EXPECT_EQ(CheckFolder(c.name, c.directory), CheckUsage);
+        FreshFolder();
+        WriteFile("Payroll.ini", "");
+        if (c.installedType) {
+            sim::script().installed[c.name].binaryPath = dir + "/HOLVSVC.EXE";
+            sim::script().installed[c.name].type = c.installedType;
+        }
+        EXPECT_EQ(CheckFolder(c.name, c.directory), c.status) << CheckOutput;
         EXPECT_NE(std::string(CheckOutput).find(c.says), std::string::npos) << CheckOutput;
+        if (c.status == CheckStarts)
+            EXPECT_EQ(SplitLines(CheckOutput)[0], "INI file: Payroll.ini");
     }
 }

@@ -127,15 +127,33 @@ TEST_F(ServiceTest, ProcessEntryMovesToTheExecutablesDirectoryAndServesSixNames)
 
 TEST_F(ServiceTest, EveryTableNameRunsTheSameService)
 {
-    for (const char* name :
-         {"QuenraClient", "QuenraService", "KORVIService", "KORVIClient", "PlunwickService", "PlunwickClient"}) {
-        SCOPED_TRACE(name);
+    // On Windows an own-process service runs under any name it is installed
+    // as (the table's names are ignored); a shared one only under a table name.
+    struct Case {
+        const char* name;
+        DWORD type;
+        bool runs;
+    } cases[] = {
+        {"QuenraClient", 0x10, true}, {"QuenraService", 0x10, true}, {"KORVIService", 0x10, true},
+        {"KORVIClient", 0x10, true},  {"PlunwickService", 0x10, true}, {"PlunwickClient", 0x10, true},
+        {"Payroll", 0x10, true},      {"Payroll", 0x20, false},      {"KORVIClient", 0x20, true},
+    };
+    for (const Case& c : cases) {
+        SCOPED_TRACE(std::string(c.name) + " " + std::to_string(c.type));
         StartOver();
-        sim::script().serviceName = name;
+        sim::script().serviceName = c.name;
+        sim::script().installedType = c.type;
+        WriteFile(std::string(c.name) + ".ini", "-t9\r\n");
         sim::script().controls = {{1000, SERVICE_CONTROL_SHUTDOWN}};
         RunHost();
-        EXPECT_EQ(LogMessages().front(), std::string("Starting service ") + name);
-        EXPECT_EQ(sim::environment("HOLVService"), name);
+        if (!c.runs) {
+            EXPECT_EQ(LogMessages(), Lines{"Failed to start Service Control Dispatcher, reason=1060"});
+            continue;
+        }
+        EXPECT_EQ(LogMessages().front(), std::string("Starting service ") + c.name);
+        EXPECT_EQ(sim::environment("HOLVService"), c.name);
+        ASSERT_EQ(sim::starts().size(), 1u);
+        EXPECT_EQ(sim::starts()[0].commandLine, std::string("HOLV32IP.EXE ") + c.name + ".ini -c");
         EXPECT_EQ(ReportedStates().back(), (DWORD)SERVICE_STOPPED);
     }
 }

@@ -6,6 +6,13 @@ using namespace simstate;
 
 // ---- service control manager -----------------------------------------------
 
+// The installed type of the service this run starts.
+static DWORD OwnInstalledType(const State& s)
+{
+    auto it = s.script.installed.find(s.script.serviceName);
+    return it != s.script.installed.end() ? it->second.type : s.script.installedType;
+}
+
 BOOL WINAPI StartServiceCtrlDispatcherA(const SERVICE_TABLE_ENTRYA* table)
 {
     State& s = S();
@@ -18,6 +25,14 @@ BOOL WINAPI StartServiceCtrlDispatcherA(const SERVICE_TABLE_ENTRYA* table)
         if (s.script.serviceName == e->lpServiceName)
             entry = e;
     }
+    // An own-process service runs the table's first entry whatever the names
+    // say, with its own name as argument 0; a shared process runs the entry
+    // named for the service. Evidence: MS docs SERVICE_TABLE_ENTRY ("If the
+    // service is installed with the SERVICE_WIN32_OWN_PROCESS service type,
+    // this member is ignored"); Wine matches names (measured here: a start
+    // under another name fails with 87).
+    if (!(OwnInstalledType(s) & SERVICE_WIN32_SHARE_PROCESS) && table->lpServiceName)
+        entry = table;
     Record(s, "StartServiceCtrlDispatcherA", names);
     if (!s.script.underServiceManager)
         return Fail(ERROR_FAILED_SERVICE_CONTROLLER_CONNECT);
@@ -92,7 +107,11 @@ SERVICE_STATUS_HANDLE WINAPI RegisterServiceCtrlHandlerA(LPCSTR name, LPHANDLER_
     State& s = S();
     if (s.script.failRegister)
         return (Fail(s.script.failRegister), nullptr);
-    if (!name || s.script.serviceName != name)
+    // For an own-process service the name is not checked. Evidence: MS docs
+    // RegisterServiceCtrlHandler ("If the service type is
+    // SERVICE_WIN32_OWN_PROCESS, the function does not verify that the
+    // specified name is valid").
+    if (!name || ((OwnInstalledType(s) & SERVICE_WIN32_SHARE_PROCESS) && s.script.serviceName != name))
         return (Fail(ERROR_SERVICE_DOES_NOT_EXIST), nullptr);
     s.handler = handler;
     s.statusHandle = (SERVICE_STATUS_HANDLE)NewHandle(s, {Kind::Service, "status"});

@@ -42,8 +42,8 @@ void CheckLog()
 
 int UsageReport(const char* problem)
 {
-    int n = snprintf(CheckOutput, sizeof CheckOutput, "HOLVCHK: %s\nusage: HOLVCHK NAME [DIRECTORY]\nNAME is one of:",
-                     problem);
+    int n = snprintf(CheckOutput, sizeof CheckOutput, "HOLVCHK: %s\nusage: HOLVCHK NAME [DIRECTORY]\nNAME is the "
+                     "service's name (1 to 256 characters, no / or \\), as a rule one of:", problem);
     for (int i = 0; i < ServiceNameCount && n > 0 && n < (int)sizeof CheckOutput; i++)
         n += snprintf(CheckOutput + n, sizeof CheckOutput - n, " %s", ServiceNames[i]);
     if (n > 0 && n < (int)sizeof CheckOutput)
@@ -114,13 +114,28 @@ int CheckFolder(const char* name, const char* directory)
     AuditIncomplete = false;
     memset(&Facts, 0, sizeof Facts);
     Facts.name = name;
+    // The service manager's own rule for a name. Evidence: MS docs
+    // CreateService (lpServiceName: at most 256 characters; forward-slash (/)
+    // and backslash (\) are not valid service name characters).
+    if (!name[0] || strlen(name) > 256 || strpbrk(name, "/\\"))
+        return UsageReport("not a service name");
     bool known = false;
     for (int i = 0; i < ServiceNameCount; i++)
         known = known || strcmp(ServiceNames[i], name) == 0;
-    if (!known)
-        return UsageReport("unknown service name");
 
     ReadInstallation(name);
+    // An own-process service runs the dispatch table's first entry whatever
+    // its name; a shared one only under a name the table holds.
+    // Evidence: MS docs SERVICE_TABLE_ENTRY (lpServiceName: ignored for
+    // SERVICE_WIN32_OWN_PROCESS; names the service for a shared process);
+    // ERROR_SERVICE_NOT_IN_EXE's text. Wine matches names: measured here.
+    if (!known && Facts.installed && (Facts.installedType & SERVICE_WIN32_SHARE_PROCESS) && !Facts.hostError) {
+        Facts.hostError = ERROR_SERVICE_NOT_IN_EXE;
+    } else if (!known) {
+        Finding(FindingNote, "%s is not a name of the host's dispatch table: Windows runs an own-process service "
+                "under any name, with %s.ini and an event of its folder; Wine's service manager refuses it (the "
+                "start fails with error 87)", name, name);
+    }
     // A host the service manager cannot start works in no folder: none is
     // checked unless one is named, so no finding comes from an unrelated one.
     bool hostless = Facts.hostError && !directory;

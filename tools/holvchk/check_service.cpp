@@ -129,6 +129,12 @@ void CheckInstallation()
                 "the host takes the reported type, so the worker %s until the service manager takes the new one "
                 "(under Wine: until its session starts again)", (unsigned long)Facts.reportedType, Facts.name,
                 (unsigned long)Facts.installedType, Facts.interactive ? "gets no -c" : "gets -c");
+    if (Facts.hostError == ERROR_SERVICE_NOT_IN_EXE) {
+        Finding(FindingError, "%s is a shared-process service (type 0x%lX) under a name the host's dispatch table "
+                "lacks: the host runs no service of that name, and the start fails with error %lu", Facts.name,
+                (unsigned long)Facts.installedType, (unsigned long)Facts.hostError);
+        return;
+    }
     if (Facts.hostError) {
         // The host never runs: no folder of its own to speak of.
         Finding(FindingError, "the binary path names no file the service manager can start: it looks for %s, but "
