@@ -45,7 +45,9 @@ struct InstalledService {
     std::string description;
     std::string rebootMessage, command;     // of the recovery actions
     bool delayedAutoStart = false;
-    DWORD preshutdownTimeout = 180000;
+    // Evidence: MS docs SERVICE_PRESHUTDOWN_INFO (10,000 ms from build 15063 on;
+    // 180,000 before).
+    DWORD preshutdownTimeout = 10000;
     std::vector<std::string> requiredPrivileges;
     DWORD sidType = SERVICE_SID_TYPE_NONE;
 };

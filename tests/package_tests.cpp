@@ -169,6 +169,43 @@ void Apply(const std::string& data)
     ASSERT_EQ(outcome.failedStep, nullptr) << data << ": error " << outcome.error;
 }
 
+// The service manager's own rules, where an installer meets them: names,
+// a running service deleted, the preshutdown default.
+TEST(PackageService, TheServiceManagerKeepsWindowsRulesForNamesAndDeletion)
+{
+    sim::Reset();
+    SC_HANDLE manager = OpenSCManagerA(nullptr, nullptr, SC_MANAGER_CONNECT);
+    for (const std::string& name : {std::string(), std::string("Pay/roll"), std::string("Pay\\roll"),
+                                    std::string(257, 'x')}) {
+        SetLastError(0);
+        EXPECT_EQ(CreateServiceA(manager, name.c_str(), nullptr, SERVICE_QUERY_CONFIG, SERVICE_WIN32_OWN_PROCESS,
+                                 SERVICE_DEMAND_START, SERVICE_ERROR_NORMAL, InstalledPath.c_str(), nullptr, nullptr, nullptr,
+                                 nullptr, nullptr),
+                  nullptr) << name;
+        EXPECT_EQ(GetLastError(), (DWORD)ERROR_INVALID_NAME) << name;
+    }
+    SC_HANDLE created = CreateServiceA(manager, "Payroll", nullptr, SERVICE_QUERY_CONFIG, SERVICE_WIN32_OWN_PROCESS,
+                                       SERVICE_DEMAND_START, SERVICE_ERROR_NORMAL, InstalledPath.c_str(), nullptr, nullptr,
+                                       nullptr, nullptr, nullptr);
+    ASSERT_NE(created, nullptr);
+    EXPECT_EQ(sim::script().installed["Payroll"].preshutdownTimeout, 10000u);
+    CloseServiceHandle(created);
+    // The running service is marked for deletion: not deleted twice, not made again.
+    SC_HANDLE running = OpenServiceA(manager, "QuenraService", SERVICE_QUERY_CONFIG);
+    EXPECT_TRUE(DeleteService(running));
+    EXPECT_FALSE(DeleteService(running));
+    EXPECT_EQ(GetLastError(), (DWORD)ERROR_SERVICE_MARKED_FOR_DELETE);
+    EXPECT_FALSE(Config(running, Same, SERVICE_AUTO_START, Same, 0, 0, 0, 0, 0, 0));
+    EXPECT_EQ(GetLastError(), (DWORD)ERROR_SERVICE_MARKED_FOR_DELETE);
+    EXPECT_EQ(CreateServiceA(manager, "quenraservice", nullptr, SERVICE_QUERY_CONFIG, SERVICE_WIN32_OWN_PROCESS,
+                             SERVICE_DEMAND_START, SERVICE_ERROR_NORMAL, InstalledPath.c_str(), nullptr, nullptr, nullptr,
+                             nullptr, nullptr),
+              nullptr);
+    EXPECT_EQ(GetLastError(), (DWORD)ERROR_SERVICE_MARKED_FOR_DELETE);
+    CloseServiceHandle(running);
+    CloseServiceHandle(manager);
+}
+
 TEST(PackageService, EverySettingSurvivesRepairUpgradeAndRollback)
 {
     static const char* const Privileges = "SeChangeNotifyPrivilege\0SeImpersonatePrivilege\0";
@@ -184,6 +221,12 @@ TEST(PackageService, EverySettingSurvivesRepairUpgradeAndRollback)
         {"account without a password",
          [](SC_HANDLE s) { return Config(s, Same, Same, Same, 0, 0, 0, "NT AUTHORITY\\LocalService", "", 0); },
          false, false},
+        // LocalSystem by its other names: interactive stays allowed.
+        {"LocalSystem as .\\LocalSystem",
+         [](SC_HANDLE s) { return Config(s, Same, Same, Same, 0, 0, 0, ".\\LocalSystem", "", 0); }, true, false},
+        {"LocalSystem as COMPUTER\\LocalSystem",
+         [](SC_HANDLE s) { return Config(s, Same, Same, Same, 0, 0, 0, "SIMHOST\\LocalSystem", "", 0); }, true,
+         false},
         {"account with a password",
          [](SC_HANDLE s) { return Config(s, Same, Same, Same, 0, 0, 0, "PLANT\\svc-quenra", "S3cret!", 0); }, false,
          true},

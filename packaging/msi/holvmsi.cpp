@@ -159,11 +159,6 @@ static bool ToAnsi(const wchar_t* text, char* out, int size)
     return MultiByteToWideChar(CP_ACP, 0, out, -1, back, SettingsTextSize + PathSize) > 0 && wcscmp(back, text) == 0;
 }
 
-static bool IsLocalSystem(const char* account)
-{
-    return lstrcmpiA(account, "LocalSystem") == 0 || lstrcmpiA(account, ".\\LocalSystem") == 0;
-}
-
 // What HolvInspect is told.
 struct Request {
     wchar_t name[NameSize], savedName[NameSize];

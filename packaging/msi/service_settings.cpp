@@ -352,10 +352,27 @@ bool ParseServiceSettings(const char* text, char (&name)[ServiceNameSize], bool*
     return r.ok && r.at == NULL;
 }
 
+// Evidence: MS docs "LocalSystem Account" ("The name of the account in all
+// locales is .\LocalSystem. The name, LocalSystem or ComputerName\LocalSystem
+// can also be used").
+bool IsLocalSystem(const char* account)
+{
+    char computer[64], domain[64];
+    DWORD size = sizeof computer;
+    const char* slash = strchr(account, '\\');
+    bool here = slash && (size_t)(slash - account) < sizeof domain && GetComputerNameA(computer, &size);
+    if (here)
+        snprintf(domain, sizeof domain, "%.*s", (int)(slash - account), account);
+    return lstrcmpiA(account, "LocalSystem") == 0 || lstrcmpiA(account, ".\\LocalSystem") == 0 ||
+           (here && lstrcmpiA(domain, computer) == 0 && lstrcmpiA(slash + 1, "LocalSystem") == 0);
+}
+
 bool AccountHasPassword(const char* account)
 {
-    static const char* const without[] = {"LocalSystem", ".\\LocalSystem", "NT AUTHORITY\\LocalService",
-                                          "NT AUTHORITY\\NetworkService", "NT AUTHORITY\\SYSTEM"};
+    static const char* const without[] = {"NT AUTHORITY\\LocalService", "NT AUTHORITY\\NetworkService",
+                                          "NT AUTHORITY\\SYSTEM"};
+    if (IsLocalSystem(account))
+        return false;
     static const char virtualAccounts[] = "NT SERVICE\\";
     size_t n = strlen(account);
     char domain[sizeof virtualAccounts];

@@ -75,6 +75,9 @@ bool FormatServiceSettings(const char* name, const ServiceSettings* settings, ch
 // its settings.
 bool ParseServiceSettings(const char* text, char (&name)[ServiceNameSize], bool* installed, ServiceSettings* out);
 
+// Whether an account is LocalSystem by any of its names.
+bool IsLocalSystem(const char* account);
+
 // Whether an account logs on with a password, which no query returns: all
 // but LocalSystem, LocalService, NetworkService, virtual accounts (NT
 // SERVICE\...) and managed service accounts (ending in $).

@@ -232,6 +232,7 @@ void Reset()
     s.serviceCalls = 0;
     s.atCallDelivered = false;
     s.pendingControl = -1;
+    s.deletedServices.clear();
     s.handlerRunning = false;
     s.dispatcherStalled = false;
     s.serviceDone = false;

@@ -6,6 +6,13 @@
 
 using namespace simstate;
 
+static std::string Lower(std::string text)
+{
+    for (char& c : text)
+        c = (char)tolower((unsigned char)c);
+    return text;
+}
+
 // The stored record of an installed service; the running service is
 // installed by definition, with the scripted type, and gets a record at its
 // first change. Null when there is none.
@@ -32,7 +39,8 @@ static sim::InstalledService* ServiceOf(State& s, SC_HANDLE handle, bool forChan
         LastError = ERROR_INVALID_HANDLE;
         return nullptr;
     }
-    sim::InstalledService* service = Stored(s, h->name, forChange);
+    sim::InstalledService* service = forChange && s.deletedServices.count(Lower(h->name)) ? nullptr
+                                                                                           : Stored(s, h->name, forChange);
     if (!service)
         LastError = ERROR_SERVICE_MARKED_FOR_DELETE;
     return service;
@@ -60,9 +68,14 @@ static bool ValidType(DWORD type)
     return process == SERVICE_WIN32_OWN_PROCESS || process == SERVICE_WIN32_SHARE_PROCESS;
 }
 
+// Evidence: MS docs "LocalSystem Account" ("The name of the account in all
+// locales is .\LocalSystem. The name, LocalSystem or ComputerName\LocalSystem
+// can also be used").
 static bool LocalSystem(const std::string& account)
 {
-    return strcasecmp(account.c_str(), "LocalSystem") == 0 || strcasecmp(account.c_str(), ".\\LocalSystem") == 0;
+    std::string computer = S().script.computerName + "\\LocalSystem";
+    return strcasecmp(account.c_str(), "LocalSystem") == 0 || strcasecmp(account.c_str(), ".\\LocalSystem") == 0 ||
+           strcasecmp(account.c_str(), computer.c_str()) == 0;
 }
 
 // Settings shared by creation and change; each null or SERVICE_NO_CHANGE one
@@ -110,8 +123,16 @@ SC_HANDLE WINAPI CreateServiceA(SC_HANDLE manager, LPCSTR name, LPCSTR displayNa
     Handle* m = Find(s, (HANDLE)manager);
     if (!m || m->kind != Kind::Manager)
         return (Fail(ERROR_INVALID_HANDLE), nullptr);
-    if (!name || !*name || strpbrk(name, "/\\"))
-        return (Fail(ERROR_INVALID_PARAMETER), nullptr);
+    // Evidence: Wine dlls/advapi32/tests/service.c test_create_delete_svc (an
+    // empty name: ERROR_INVALID_NAME); MS docs CreateService ("Forward-slash
+    // (/) and backslash (\) are not valid service name characters"), the same
+    // error taken for them.
+    if (!name)
+        return (Fail(ERROR_INVALID_ADDRESS), nullptr);
+    if (!*name || strlen(name) > 256 || strpbrk(name, "/\\"))
+        return (Fail(ERROR_INVALID_NAME), nullptr);
+    if (s.deletedServices.count(Lower(name)))
+        return (Fail(ERROR_SERVICE_MARKED_FOR_DELETE), nullptr);
     if (Stored(s, name))
         return (Fail(ERROR_SERVICE_EXISTS), nullptr);
     // Every argument is required; a null account is LocalSystem.
@@ -135,13 +156,22 @@ BOOL WINAPI DeleteService(SC_HANDLE service)
     if (!ServiceOf(s, service))
         return FALSE;
     const std::string& name = Find(s, (HANDLE)service)->name;
+    // A running service is only marked: it goes once it has stopped and every
+    // handle to it is closed; until then it cannot be deleted or created again.
+    // Evidence: MS docs DeleteService ("marks a service for deletion ... not
+    // removed until all open handles to the service have been closed ... and
+    // the service is not running"; ERROR_SERVICE_MARKED_FOR_DELETE).
+    if (strcasecmp(name.c_str(), s.script.serviceName.c_str()) == 0) {
+        if (!s.deletedServices.insert(Lower(name)).second)
+            return Fail(ERROR_SERVICE_MARKED_FOR_DELETE);
+        return TRUE;
+    }
     for (auto it = s.script.installed.begin(); it != s.script.installed.end(); ++it)
         if (strcasecmp(it->first.c_str(), name.c_str()) == 0) {
             s.script.installed.erase(it);
             return TRUE;
         }
-    // The running service has no record of its own to remove.
-    return Fail(ERROR_ACCESS_DENIED);
+    return Fail(ERROR_SERVICE_MARKED_FOR_DELETE);
 }
 
 BOOL WINAPI ChangeServiceConfigA(SC_HANDLE service, DWORD type, DWORD startType, DWORD errorControl,

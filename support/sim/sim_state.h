@@ -17,6 +17,7 @@
 #include <fnmatch.h>
 #include <functional>
 #include <map>
+#include <set>
 #include <memory>
 #include <mutex>
 #include <sstream>
@@ -73,6 +74,8 @@ struct State {
     size_t nextControl = 0;
     int serviceCalls = 0;
     bool atCallDelivered = false;
+    // Services marked for deletion while running, by lower-case name.
+    std::set<std::string> deletedServices;
     int pendingControl = -1;
     bool handlerRunning = false;
     bool dispatcherStalled = false;
