@@ -336,6 +336,16 @@ SC_HANDLE WINAPI OpenServiceA(SC_HANDLE manager, LPCSTR name, DWORD access);
 BOOL WINAPI QueryServiceStatus(SC_HANDLE service, LPSERVICE_STATUS status);
 BOOL WINAPI CloseServiceHandle(SC_HANDLE handle);
 BOOL WINAPI QueryServiceConfigA(SC_HANDLE service, LPQUERY_SERVICE_CONFIGA config, DWORD size, LPDWORD needed);
+typedef struct _ENUM_SERVICE_STATUSA {
+    LPSTR lpServiceName;
+    LPSTR lpDisplayName;
+    SERVICE_STATUS ServiceStatus;
+} ENUM_SERVICE_STATUSA, *LPENUM_SERVICE_STATUSA;
+#define SC_MANAGER_ENUMERATE_SERVICE 4
+#define SERVICE_WIN32 0x30
+#define SERVICE_STATE_ALL 3
+BOOL WINAPI EnumServicesStatusA(SC_HANDLE manager, DWORD type, DWORD state, LPENUM_SERVICE_STATUSA services,
+                                DWORD size, LPDWORD needed, LPDWORD returned, LPDWORD resume);
 BOOL WINAPI QueryServiceConfig2A(SC_HANDLE service, DWORD level, LPBYTE buffer, DWORD size, LPDWORD needed);
 
 // Processes and environment

@@ -14,6 +14,7 @@
 #include <fstream>
 #include <functional>
 #include <map>
+#include <random>
 #include <regex>
 #include <sstream>
 
@@ -457,4 +458,45 @@ TEST_F(CheckTest, RefusesUnknownNamesAndMissingFolders)
         if (c.status == CheckStarts)
             EXPECT_EQ(SplitLines(CheckOutput)[0], "INI file: Payroll.ini");
     }
+}
+
+// Folders whose texts hash alike share the event wherever they are: a seeded
+// search finds such pairs, and HOLVCHK names the other service, installed
+// under any name, with its folder and the event.
+TEST_F(CheckTest, WarnsOfEveryServiceWhoseFolderGivesTheSameEventName)
+{
+    const unsigned seed = 20261210;
+    std::mt19937 random(seed);
+    std::map<std::string, std::vector<std::string>> byEvent;
+    for (int i = 0; i < 4000; i++) {
+        std::string word;
+        for (int k = 0; k < 2 + (int)(random() % 7); k++)
+            word += (char)('A' + random() % 26);
+        std::string folder = word + (char)('0' + random() % 10) + "/" + word + (char)('0' + random() % 10);
+        auto& same = byEvent[sim::EventNameFor(dir + "/" + folder)];
+        if (std::find(same.begin(), same.end(), folder) == same.end())
+            same.push_back(folder);
+    }
+    int pairs = 0;
+    for (const auto& [event, folders] : byEvent) {
+        if (folders.size() < 2 || pairs == 5)
+            continue;
+        pairs++;
+        SCOPED_TRACE("seed " + std::to_string(seed) + ": " + folders[0] + " and " + folders[1]);
+        FreshFolder();
+        for (const std::string& folder : folders) {
+            fs::create_directories(folder);
+            WriteFile(folder + "/HOLVSVC.EXE", "host");
+            WriteFile(folder + "/HOLV32IP.EXE", sim::ProgramImage("worker"));
+        }
+        sim::script().installed["QuenraService"].binaryPath = dir + "/" + folders[0] + "/HOLVSVC.EXE";
+        sim::script().installed["Payroll Host"].binaryPath = "\"" + dir + "/" + folders[1] + "/HOLVSVC.EXE\" -x";
+        sim::script().installed["Other"].binaryPath = dir + "/" + folders[1] + "/OTHER.EXE";
+        CheckFolder("QuenraService", NULL);
+        std::string expected = "warning: Payroll Host runs from " + dir + "/" + folders[1] +
+                               ", whose event name is the same (" + event + "): a stop of either ends both workers";
+        EXPECT_NE(std::string(CheckOutput).find(expected), std::string::npos) << CheckOutput;
+        EXPECT_EQ(std::string(CheckOutput).find("Other"), std::string::npos) << CheckOutput;
+    }
+    EXPECT_GE(pairs, 2) << "seed " << seed;
 }

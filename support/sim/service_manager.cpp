@@ -219,3 +219,60 @@ BOOL WINAPI CloseServiceHandle(SC_HANDLE handle)
     s.openServiceHandles--;
     return TRUE;
 }
+
+// Every installed service of the types asked for, as many as fit, the names
+// after the records; the rest with ERROR_MORE_DATA, the bytes the next would
+// need and where to resume. Evidence: MS docs EnumServicesStatus
+// (ERROR_MORE_DATA, lpResumeHandle, pcbBytesNeeded).
+BOOL WINAPI EnumServicesStatusA(SC_HANDLE manager, DWORD type, DWORD state, LPENUM_SERVICE_STATUSA services,
+                                DWORD size, LPDWORD needed, LPDWORD returned, LPDWORD resume)
+{
+    auto lock = Enter("EnumServicesStatusA", Hex(type) + "," + std::to_string(size));
+    State& s = S();
+    Handle* m = Find(s, (HANDLE)manager);
+    if (!m || m->kind != Kind::Manager)
+        return Fail(ERROR_INVALID_HANDLE);
+    if (!needed || !returned || !(type & SERVICE_WIN32) || !state)
+        return Fail(ERROR_INVALID_PARAMETER);
+    std::vector<std::string> names;
+    for (const auto& [name, service] : s.script.installed)
+        if (service.type & type)
+            names.push_back(name);
+    bool running = false;
+    for (const std::string& name : names)
+        running = running || strcasecmp(name.c_str(), s.script.serviceName.c_str()) == 0;
+    if (!running && (s.script.installedType & type))
+        names.push_back(s.script.serviceName);
+    DWORD first = resume ? *resume : 0, count = 0, used = 0;
+    *needed = 0;
+    std::vector<std::string> fitted;
+    for (DWORD i = first; i < names.size(); i++) {
+        DWORD bytes = (DWORD)(sizeof(ENUM_SERVICE_STATUSA) + 2 * (names[i].size() + 1));
+        if (used + bytes > size) {
+            *needed = bytes;
+            break;
+        }
+        used += bytes;
+        fitted.push_back(names[i]);
+    }
+    char* strings = (char*)(services + fitted.size());
+    for (const std::string& name : fitted) {
+        sim::InstalledService installed = Installed(s, name);
+        ENUM_SERVICE_STATUSA& e = services[count++];
+        e.lpServiceName = strings;
+        strings += sprintf(strings, "%s", name.c_str()) + 1;
+        e.lpDisplayName = strings;
+        strings += sprintf(strings, "%s", name.c_str()) + 1;
+        DWORD current = name == s.script.serviceName ? SERVICE_START_PENDING : SERVICE_STOPPED;
+        e.ServiceStatus = {installed.type, current, 0, 0, 0, 0, 0};
+    }
+    *returned = count;
+    if (first + count < names.size()) {
+        if (resume)
+            *resume = first + count;
+        return Fail(ERROR_MORE_DATA);
+    }
+    if (resume)
+        *resume = 0;
+    return TRUE;
+}

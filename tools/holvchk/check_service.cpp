@@ -163,31 +163,66 @@ void CheckInstallation()
         Facts.runsHere = true;
 }
 
+// Another installed service whose binary path names a HOLVSVC.EXE: its
+// host's event is named in its own folder, and the name is a hash of that
+// folder's text, so two folders can give one name.
+static void CompareEvent(const char* other, const char* name, const char* event)
+{
+    if (lstrcmpiA(other, name) == 0 || !QueryInstalled(other))
+        return;
+    char image[BinaryPathSize], folder[MAX_PATH], spelled[MAX_PATH];
+    ImageOf(Config->lpBinaryPathName ? Config->lpBinaryPathName : "", image, sizeof image);
+    const char* file = image;
+    for (const char* p = image; *p; p++)
+        if (*p == '\\' || *p == '/' || *p == ':')
+            file = p + 1;
+    if (lstrcmpiA(file, "HOLVSVC.EXE") != 0)
+        return;
+    HostDirectoryOf(Config->lpBinaryPathName, folder, sizeof folder);
+    if (!folder[0] || !SetCurrentDirectoryA(folder))
+        return;
+    char theirs[EventNameSize];
+    // The event's name is the host's own, computed in that folder.
+    ShutdownEventName(theirs);
+    GetCurrentDirectoryA(sizeof spelled, spelled);
+    SetCurrentDirectoryA(Facts.directory);
+    bool sameFolder = lstrcmpiA(spelled, Facts.directory) == 0;
+    if (strcmp(theirs, event) == 0 && sameFolder)
+        Finding(FindingWarning, "%s is installed from the same folder and shares %s: stopping either service "
+                "ends both workers", other, event);
+    else if (strcmp(theirs, event) == 0)
+        Finding(FindingWarning, "%s runs from %s, whose event name is the same (%s): a stop of either ends both "
+                "workers", other, spelled, event);
+    else if (sameFolder)
+        Finding(FindingNote, "%s is installed from the same folder, spelled %s: it shares the log and "
+                "HOLV32.INI but not the shutdown event", other, spelled);
+}
+
+// Every installed service, not only the six names: on Windows the host runs
+// under any own-process name. Evidence: MS docs EnumServicesStatus.
 void CheckShutdownEvent(const char* name)
 {
     char event[EventNameSize];
     ShutdownEventName(event);
     Finding(FindingNote, "shutdown event: %s", event);
-    for (int i = 0; i < ServiceNameCount; i++) {
-        const char* other = ServiceNames[i];
-        if (strcmp(other, name) == 0 || !QueryInstalled(other))
-            continue;
-        char folder[MAX_PATH], spelled[MAX_PATH];
-        HostDirectoryOf(Config->lpBinaryPathName ? Config->lpBinaryPathName : "", folder, sizeof folder);
-        if (!folder[0] || !SetCurrentDirectoryA(folder))
-            continue;
-        char theirs[EventNameSize];
-        // The event's name is the host's own, computed in that folder.
-        ShutdownEventName(theirs);
-        GetCurrentDirectoryA(sizeof spelled, spelled);
-        SetCurrentDirectoryA(Facts.directory);
-        if (strcmp(theirs, event) == 0)
-            Finding(FindingWarning, "%s is installed from the same folder and shares %s: stopping either service "
-                    "ends both workers", other, event);
-        else if (lstrcmpiA(spelled, Facts.directory) == 0)
-            Finding(FindingNote, "%s is installed from the same folder, spelled %s: it shares the log and "
-                    "HOLV32.INI but not the shutdown event", other, spelled);
+    SC_HANDLE manager = OpenSCManagerA(NULL, NULL, SC_MANAGER_CONNECT | SC_MANAGER_ENUMERATE_SERVICE);
+    if (!manager)
+        return;
+    // Apart from the configuration buffer each comparison fills.
+    static DWORD buffer[16384 / sizeof(DWORD)];
+    DWORD resume = 0;
+    for (bool more = true; more;) {
+        DWORD needed = 0, count = 0;
+        ENUM_SERVICE_STATUSA* services = (ENUM_SERVICE_STATUSA*)buffer;
+        BOOL ok = EnumServicesStatusA(manager, SERVICE_WIN32, SERVICE_STATE_ALL, services, sizeof buffer, &needed,
+                                      &count, &resume);
+        more = !ok && GetLastError() == ERROR_MORE_DATA && count > 0;
+        if (!ok && !more)
+            break;
+        for (DWORD i = 0; i < count; i++)
+            CompareEvent(services[i].lpServiceName, name, event);
     }
+    CloseServiceHandle(manager);
 }
 
 void CheckRecovery()
