@@ -19,7 +19,7 @@ endif()
 set(HOLV_MSI ${PROJECT_BINARY_DIR}/holvsvc-${PROJECT_VERSION}-${HOLV_MSI_ARCH}.msi)
 
 # HOLVMSI.DLL, the package's custom actions; it travels inside the package.
-add_library(holvmsi SHARED packaging/msi/holvmsi.cpp packaging/msi/folder_lock.cpp packaging/msi/folder_trust.cpp packaging/msi/service_settings.cpp
+add_library(holvmsi SHARED packaging/msi/holvmsi.cpp packaging/msi/ansi_text.cpp packaging/msi/folder_lock.cpp packaging/msi/folder_trust.cpp packaging/msi/service_settings.cpp
     packaging/msi/holvmsi.def)
 target_include_directories(holvmsi PRIVATE ${PROJECT_SOURCE_DIR})
 set_target_properties(holvmsi PROPERTIES OUTPUT_NAME HOLVMSI PREFIX "" SUFFIX .DLL

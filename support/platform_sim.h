@@ -485,3 +485,20 @@ BOOL WINAPI ChangeServiceConfigA(SC_HANDLE service, DWORD type, DWORD startType,
 BOOL WINAPI ChangeServiceConfig2A(SC_HANDLE service, DWORD level, LPVOID info);
 
 }  // extern "C"
+
+// The ANSI code page and conversions (support/sim/code_pages.cpp).
+#define CP_ACP 0
+#define CP_UTF8 65001
+#define WC_NO_BEST_FIT_CHARS 0x400
+#define WC_ERR_INVALID_CHARS 0x80
+#define ERROR_INVALID_FLAGS 1004
+#ifndef ERROR_INSUFFICIENT_BUFFER
+#define ERROR_INSUFFICIENT_BUFFER 122
+#endif
+typedef BOOL* LPBOOL;
+extern "C" {
+UINT WINAPI GetACP();
+int WINAPI WideCharToMultiByte(UINT codePage, DWORD flags, LPCWSTR text, int length, LPSTR out, int size,
+                               LPCSTR defaultChar, LPBOOL usedDefault);
+int WINAPI MultiByteToWideChar(UINT codePage, DWORD flags, LPCSTR text, int length, LPWSTR out, int size);
+}  // extern "C"

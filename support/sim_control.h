@@ -121,6 +121,9 @@ struct Script {
     DWORD failDirectory = 0;
 
     std::string computerName = "SIMHOST";
+    // The system's ANSI code page: 1252, or 65001 ("Use Unicode UTF-8 for
+    // worldwide language support").
+    UINT ansiCodePage = 1252;
     // Where a program named without a path is looked for after the working
     // directory (empty: not looked in), and the PATH variable's value.
     std::string systemDirectory, windowsDirectory, path;

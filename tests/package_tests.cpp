@@ -5,6 +5,7 @@
 // that upgrade's rollback, and an uninstall; every field the service manager
 // stores is compared each time, and the package's reader against them. Then
 // the package's rule for the folders on the way to its install folder.
+#include "packaging/msi/ansi_text.h"
 #include "packaging/msi/folder_trust.h"
 #include "packaging/msi/service_settings.h"
 #include "support/sim_control.h"
@@ -429,4 +430,33 @@ TEST(PackageFolder, RefusesEveryFolderOthersCouldReplace)
                   row.expected);
     }
     fs::remove_all(root);
+}
+
+// The package's ANSI text on a system whose code page is 1252, and on one
+// whose code page is UTF-8, where Windows refuses the flags other code pages
+// take: folders outside the code page refused, every folder fine under UTF-8.
+TEST(PackageText, ConvertsToTheSystemsCodePageWhateverItIs)
+{
+    struct Case {
+        UINT codePage;
+        const wchar_t* text;
+        const char* bytes;  // null: refused
+    } cases[] = {
+        {1252, L"C:\\SVC", "C:\\SVC"},
+        {1252, L"C:\\Dienste\\M\u00fcller \u20ac", "C:\\Dienste\\M\xfcller \x80"},
+        {1252, L"C:\\Dienste\\\u041d\u0430\u0431", nullptr},
+        {1252, L"C:\\\u0100", nullptr},  // a best fit (A) would change the name
+        {65001, L"C:\\SVC", "C:\\SVC"},
+        {65001, L"C:\\Dienste\\M\u00fcller", "C:\\Dienste\\M\xc3\xbcller"},
+        {65001, L"C:\\Dienste\\\u041d\u0430\u0431", "C:\\Dienste\\\xd0\x9d\xd0\xb0\xd0\xb1"},
+    };
+    for (const Case& c : cases) {
+        SCOPED_TRACE(std::to_string(c.codePage) + " " + (c.bytes ? c.bytes : "(refused)"));
+        sim::Reset();
+        sim::script().ansiCodePage = c.codePage;
+        char out[64] = {};
+        EXPECT_EQ(ToAnsi(c.text, out, sizeof out), c.bytes != nullptr);
+        if (c.bytes)
+            EXPECT_STREQ(out, c.bytes);
+    }
 }

@@ -45,6 +45,7 @@
 
 #include <wchar.h>
 
+#include "ansi_text.h"
 #include "folder_lock.h"
 #include "msi_log.h"
 #include "service_settings.h"
@@ -144,19 +145,6 @@ static void Refuse(MSIHANDLE install, const wchar_t* property, const wchar_t* va
     MsiSetPropertyW(install, property, value);
     swprintf(text, MessageSize, L"HolvInspect: refused, nothing changed: %ls", reason);
     LogInfo(install, text);
-}
-
-// The text in the ANSI code page, which the host and the service manager's
-// ANSI calls work in; false when a character has no place there.
-static bool ToAnsi(const wchar_t* text, char* out, int size)
-{
-    BOOL lossy = FALSE;
-    int n = WideCharToMultiByte(CP_ACP, WC_NO_BEST_FIT_CHARS, text, -1, out, size, NULL, &lossy);
-    if (n <= 0 || lossy)
-        return false;
-    // And back: a code page without a default character flags nothing.
-    static wchar_t back[SettingsTextSize + PathSize];
-    return MultiByteToWideChar(CP_ACP, 0, out, -1, back, SettingsTextSize + PathSize) > 0 && wcscmp(back, text) == 0;
 }
 
 // What HolvInspect is told.
