@@ -199,6 +199,11 @@ TEST_F(HostTest, ShutdownEventNameHashesTheDirectoryText)
         {"c:\\svc", sim::EventNameFor("c:\\svc")},
         {"C:\\SVC\\", sim::EventNameFor("C:\\SVC\\")},
         {std::string(259, 'x'), sim::EventNameFor(std::string(259, 'x'))},
+        // Bytes from 0x80 are unsigned: C:\Dienste\M\xFCller in code page 1252,
+        // then in UTF-8, then a word of high bytes alone.
+        {"C:\\Dienste\\M\xFCller", "HOLVSVCE_SHUTDOWN:520246992"},
+        {"C:\\Dienste\\M\xC3\xBCller", "HOLVSVCE_SHUTDOWN:369292536"},
+        {"\xFF\xFE\x80\x81", "HOLVSVCE_SHUTDOWN:2172714751"},
     };
     for (const Case& c : cases) {
         SCOPED_TRACE(c.directory);
