@@ -2,9 +2,9 @@
  * own, works in steps between looks at the host's shutdown event, and ends
  * with exit code 0 once the event is signalled. Build it beside
  * holvsvc_shutdown_event.h; it goes into the service's folder as HOLV32IP.EXE:
- *   MinGW:  i686-w64-mingw32-gcc -O2 -s -o HOLV32IP.EXE minimal_worker.c -luser32
- *           (x86_64-w64-mingw32-gcc for a 64-bit worker, the only kind a
- *           Wine with only wine64 runs)
+ *   32-bit ZIP:  i686-w64-mingw32-gcc -O2 -s -o HOLV32IP.EXE minimal_worker.c -luser32
+ *   -win64 ZIP:  x86_64-w64-mingw32-gcc -O2 -s -o HOLV32IP.EXE minimal_worker.c -luser32
+ *                (a Wine with only wine64 runs no 32-bit worker)
  *   MSVC:   cl /O2 minimal_worker.c user32.lib /link /out:HOLV32IP.EXE
  * The host starts it as: HOLV32IP.EXE <INI file> [-c]
  */
