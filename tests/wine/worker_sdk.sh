@@ -28,8 +28,9 @@ hex() { printf "$1" | od -An -v -tx1 | tr -d ' \n'; }
 
 mkdir -p "$WORK/sdk"
 cp "$SDK/holvsvc_shutdown_event.h" "$SDK/minimal_worker.c" "$WORK/sdk/"
-command=$(tr -d '\r' <"$WORK/sdk/minimal_worker.c" | sed -n 's/^ \*   MinGW: *//p')
-command=${command/i686-w64-mingw32-gcc/$CC}
+# The -win64 ZIP's command, the one Wine's 64-bit loader runs here.
+command=$(tr -d '\r' <"$WORK/sdk/minimal_worker.c" | sed -n 's/^ \*   -win64 ZIP: *//p')
+command=${command/x86_64-w64-mingw32-gcc/$CC}
 (cd "$WORK/sdk" && eval "$command") >"$WORK/build.out" 2>&1
 check "built as documented: $command" [ -f "$WORK/sdk/HOLV32IP.EXE" ]
 sed 's/^/      /' "$WORK/build.out"
