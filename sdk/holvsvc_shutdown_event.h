@@ -1,7 +1,8 @@
 /* holvsvc_shutdown_event.h: the name of the event HOLVSVC.EXE signals to ask
  * its worker to end, and the opening of that event, exactly as the host does
  * both. HOLVSVC.EXE is built from this very file. C89, C99 and C++; needs
- * only <windows.h> and user32 (for wsprintfA).
+ * only <windows.h>, user32 (for wsprintfA) and advapi32 (for the registry;
+ * MinGW links it by default, and Microsoft C by the pragma below).
  *
  * The name is "HOLVSVCE_SHUTDOWN:<h>", where <h> is computed from the text of
  * the working directory as GetCurrentDirectoryA returns it. The worker
@@ -18,6 +19,10 @@
 #define HOLVSVC_SHUTDOWN_EVENT_H
 
 #include <windows.h>
+
+#if defined(_MSC_VER)
+#pragma comment(lib, "advapi32.lib")
+#endif
 
 /* The directory text is read into a zero-filled buffer of this size; a name
  * needs at most 18 + 10 characters and the terminator. */
@@ -75,13 +80,52 @@ HOLV_EVENT_FUNCTION void HolvShutdownEventNameOf(const char* directoryText, char
     wsprintfA(name, "HOLVSVCE_SHUTDOWN:%u", (unsigned)HolvDirectoryHash(directory, length));
 }
 
+/* The system's ANSI code page, in which the host (built without a code page
+ * manifest) reads its directory: the value ACP of
+ * HKLM\SYSTEM\CurrentControlSet\Control\Nls\CodePage. 0 when unknown. */
+HOLV_EVENT_FUNCTION UINT HolvSystemCodePage(void)
+{
+    HKEY key;
+    char text[16] = {0};
+    DWORD size = sizeof text - 1, type = 0;
+    UINT page = 0;
+    int i;
+    if (RegOpenKeyExA(HKEY_LOCAL_MACHINE, "SYSTEM\\CurrentControlSet\\Control\\Nls\\CodePage", 0, KEY_QUERY_VALUE,
+                      &key) != ERROR_SUCCESS)
+        return 0;
+    if (RegQueryValueExA(key, "ACP", NULL, &type, (LPBYTE)text, &size) != ERROR_SUCCESS || type != REG_SZ)
+        text[0] = 0;
+    RegCloseKey(key);
+    for (i = 0; text[i] >= '0' && text[i] <= '9' && i < 6; i++)
+        page = page * 10 + (UINT)(text[i] - '0');
+    return page;
+}
+
 /* The event's name for the current directory, into `name`
  * (HOLV_EVENT_NAME_SIZE bytes). A directory that cannot be read gives
- * HOLVSVCE_SHUTDOWN:0. */
+ * HOLVSVCE_SHUTDOWN:0.
+ * A worker built with the UTF-8 code page manifest reads its directory in
+ * UTF-8, where the host reads it in the system's ANSI code page: it then
+ * takes the directory's UTF-16 text into the system's code page, as the
+ * host's GetCurrentDirectoryA does. */
 HOLV_EVENT_FUNCTION void HolvShutdownEventName(char* name)
 {
     char directory[HOLV_DIRECTORY_BUFFER_SIZE] = {0};
-    DWORD length = GetCurrentDirectoryA(HOLV_DIRECTORY_BUFFER_SIZE, directory);
+    DWORD length;
+    UINT system = GetACP() == CP_UTF8 ? HolvSystemCodePage() : 0;
+    if (system && system != CP_UTF8) {
+        WCHAR wide[HOLV_DIRECTORY_BUFFER_SIZE];
+        DWORD n = GetCurrentDirectoryW(HOLV_DIRECTORY_BUFFER_SIZE, wide);
+        int bytes = n && n < HOLV_DIRECTORY_BUFFER_SIZE
+                        ? WideCharToMultiByte(system, 0, wide, (int)n, NULL, 0, NULL, NULL)
+                        : (int)n;
+        /* Too long: the size it would need, and no text, as the A call. */
+        length = bytes >= HOLV_DIRECTORY_BUFFER_SIZE ? (DWORD)bytes + 1 : (DWORD)bytes;
+        if (bytes > 0 && bytes < HOLV_DIRECTORY_BUFFER_SIZE)
+            WideCharToMultiByte(system, 0, wide, (int)n, directory, HOLV_DIRECTORY_BUFFER_SIZE, NULL, NULL);
+    } else {
+        length = GetCurrentDirectoryA(HOLV_DIRECTORY_BUFFER_SIZE, directory);
+    }
     wsprintfA(name, "HOLVSVCE_SHUTDOWN:%u", (unsigned)HolvDirectoryHash(directory, length));
 }
 

@@ -496,8 +496,10 @@ BOOL WINAPI ChangeServiceConfig2A(SC_HANDLE service, DWORD level, LPVOID info);
 #define ERROR_INSUFFICIENT_BUFFER 122
 #endif
 typedef BOOL* LPBOOL;
+typedef wchar_t WCHAR;
 extern "C" {
 UINT WINAPI GetACP();
+DWORD WINAPI GetCurrentDirectoryW(DWORD size, LPWSTR buffer);
 int WINAPI WideCharToMultiByte(UINT codePage, DWORD flags, LPCWSTR text, int length, LPSTR out, int size,
                                LPCSTR defaultChar, LPBOOL usedDefault);
 int WINAPI MultiByteToWideChar(UINT codePage, DWORD flags, LPCSTR text, int length, LPWSTR out, int size);

@@ -124,6 +124,10 @@ struct Script {
     // The system's ANSI code page: 1252, or 65001 ("Use Unicode UTF-8 for
     // worldwide language support").
     UINT ansiCodePage = 1252;
+    // The calling program's own code page when it differs (65001: built
+    // with the UTF-8 code page manifest); 0: the system's. The scripted
+    // directory text is in the system's code page.
+    UINT processCodePage = 0;
     // Where a program named without a path is looked for after the working
     // directory (empty: not looked in), and the PATH variable's value.
     std::string systemDirectory, windowsDirectory, path;

@@ -214,6 +214,29 @@ TEST_F(HostTest, ShutdownEventNameHashesTheDirectoryText)
         EXPECT_EQ(std::string(name), c.name);
     }
     EXPECT_NE(sim::EventNameFor("c:\\svc"), sim::EventNameFor("C:\\SVC"));
+
+    // A worker built with the UTF-8 code page manifest (its own code page
+    // 65001) finds the name the host computes from the system's code page.
+    struct Worker {
+        UINT system, process;
+        std::string folder;  // in the system's code page
+    } workers[] = {
+        {1252, 65001, "C:\\SVC"},
+        {1252, 65001, "C:\\Dienste\\M\xFCller"},
+        {1252, 0, "C:\\Dienste\\M\xFCller"},
+        {65001, 65001, "C:\\Dienste\\M\xC3\xBCller"},
+        // 259 bytes in 1252, 260 in UTF-8: the host hashes it, an A call under UTF-8 could not.
+        {1252, 65001, std::string(258, 'x') + "\xFC"},
+    };
+    for (const Worker& w : workers) {
+        SCOPED_TRACE(std::to_string(w.process) + " " + w.folder);
+        sim::script().ansiCodePage = w.system;
+        sim::script().processCodePage = w.process;
+        sim::script().directoryText = w.folder;
+        char name[EventNameSize];
+        ShutdownEventName(name);
+        EXPECT_EQ(std::string(name), sim::EventNameFor(w.folder));
+    }
 }
 
 TEST_F(HostTest, ShutdownEventNameNeverReadsPastItsBuffer)

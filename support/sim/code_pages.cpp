@@ -9,9 +9,43 @@ static const wchar_t Windows1252High[32] = {
     0x20AC, 0, 0x201A, 0x0192, 0x201E, 0x2026, 0x2020, 0x2021, 0x02C6, 0x2030, 0x0160, 0x2039, 0x0152, 0, 0x017D, 0,
     0, 0x2018, 0x2019, 0x201C, 0x201D, 0x2022, 0x2013, 0x2014, 0x02DC, 0x2122, 0x0161, 0x203A, 0x0153, 0, 0x017E, 0x0178};
 
-static UINT Resolve(UINT codePage) { return codePage == CP_ACP ? S().script.ansiCodePage : codePage; }
+static UINT ProcessCodePage()
+{
+    return S().script.processCodePage ? S().script.processCodePage : S().script.ansiCodePage;
+}
 
-UINT WINAPI GetACP() { return S().script.ansiCodePage; }
+static UINT Resolve(UINT codePage) { return codePage == CP_ACP ? ProcessCodePage() : codePage; }
+
+// Evidence: MS docs "Use UTF-8 code pages in Windows apps" (with the
+// activeCodePage manifest, GetACP returns 65001 and the A functions take and
+// give UTF-8).
+UINT WINAPI GetACP() { return ProcessCodePage(); }
+
+namespace simstate {
+
+// The directory's text, scripted in the system's code page, as the A call of
+// a program whose own code page differs gives it: through UTF-16.
+std::string InProcessCodePage(const std::string& systemText)
+{
+    UINT system = S().script.ansiCodePage, process = ProcessCodePage();
+    if (process == system)
+        return systemText;
+    std::wstring wide(systemText.size() + 1, L'\0');
+    int n = MultiByteToWideChar(system, 0, systemText.c_str(), (int)systemText.size(), &wide[0], (int)wide.size());
+    std::string out(4 * (size_t)n + 1, '\0');
+    int m = WideCharToMultiByte(process, 0, wide.c_str(), n, &out[0], (int)out.size(), NULL, NULL);
+    return out.substr(0, (size_t)m);
+}
+
+std::wstring Wide(const std::string& systemText)
+{
+    std::wstring wide(systemText.size() + 1, L'\0');
+    int n = MultiByteToWideChar(S().script.ansiCodePage, 0, systemText.c_str(), (int)systemText.size(), &wide[0],
+                                (int)wide.size());
+    return wide.substr(0, (size_t)n);
+}
+
+}  // namespace simstate
 
 // Evidence: MS docs WideCharToMultiByte ("For the CP_UTF7 and CP_UTF8
 // settings for CodePage, this parameter [dwFlags] must be set to 0 or

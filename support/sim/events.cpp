@@ -13,7 +13,7 @@ DWORD WINAPI GetCurrentDirectoryA(DWORD size, LPSTR buffer)
         return (Fail(s.script.failDirectory), 0);
     std::string text;
     if (s.script.scriptedDirectory) {
-        text = s.script.directoryText;
+        text = InProcessCodePage(s.script.directoryText);
     } else {
         std::error_code ec;
         text = WindowsPath(fs::current_path(ec).string());
@@ -22,6 +22,21 @@ DWORD WINAPI GetCurrentDirectoryA(DWORD size, LPSTR buffer)
     if (text.size() + 1 > size)
         return (DWORD)text.size() + 1;
     memcpy(buffer, text.c_str(), text.size() + 1);
+    return (DWORD)text.size();
+}
+
+DWORD WINAPI GetCurrentDirectoryW(DWORD size, LPWSTR buffer)
+{
+    auto lock = Enter("GetCurrentDirectoryW", std::to_string(size));
+    State& s = S();
+    if (s.script.failDirectory)
+        return (Fail(s.script.failDirectory), 0);
+    std::error_code ec;
+    std::wstring text = Wide(s.script.scriptedDirectory ? s.script.directoryText
+                                                        : WindowsPath(fs::current_path(ec).string()));
+    if (text.size() + 1 > size)
+        return (DWORD)text.size() + 1;
+    memcpy(buffer, text.c_str(), (text.size() + 1) * sizeof(wchar_t));
     return (DWORD)text.size();
 }
 

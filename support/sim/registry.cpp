@@ -18,6 +18,15 @@ static HKEY EnvironmentHandle()
     return (HKEY)&key;
 }
 
+// The system's ANSI code page is the value ACP (REG_SZ) of this key.
+static const char CodePageKey[] = "SYSTEM\\CurrentControlSet\\Control\\Nls\\CodePage";
+
+static HKEY CodePageHandle()
+{
+    static int key;
+    return (HKEY)&key;
+}
+
 namespace simstate {
 
 // Windows leaves a reference to a variable that does not exist as it
@@ -59,6 +68,10 @@ LONG WINAPI RegOpenKeyExA(HKEY key, LPCSTR subKey, DWORD options, REGSAM access,
 {
     auto lock = Enter("RegOpenKeyExA", Hex((uintptr_t)key) + "," + Text(subKey) + "," + Hex(access));
     (void)options;
+    if (key == HKEY_LOCAL_MACHINE && subKey && strcasecmp(subKey, CodePageKey) == 0) {
+        *result = CodePageHandle();
+        return ERROR_SUCCESS;
+    }
     if (key != HKEY_LOCAL_MACHINE || !subKey || strcasecmp(subKey, EnvironmentKey) != 0)
         return ERROR_FILE_NOT_FOUND;
     *result = EnvironmentHandle();
@@ -71,14 +84,15 @@ LONG WINAPI RegQueryValueExA(HKEY key, LPCSTR name, LPDWORD reserved, LPDWORD ty
 {
     auto lock = Enter("RegQueryValueExA", Text(name) + "," + (size ? std::to_string(*size) : "null"));
     (void)reserved;
-    const std::string& value = S().script.systemPath;
-    if (key != EnvironmentHandle())
+    bool codePage = key == CodePageHandle();
+    const std::string value = codePage ? std::to_string(S().script.ansiCodePage) : S().script.systemPath;
+    if (key != EnvironmentHandle() && !codePage)
         return ERROR_INVALID_HANDLE;
-    if (!name || strcasecmp(name, "Path") != 0 || value.empty())
+    if (!name || strcasecmp(name, codePage ? "ACP" : "Path") != 0 || value.empty())
         return ERROR_FILE_NOT_FOUND;
     DWORD needed = (DWORD)value.size() + 1;
     if (type)
-        *type = REG_EXPAND_SZ;
+        *type = codePage ? REG_SZ : REG_EXPAND_SZ;
     if (!size)
         return data ? ERROR_INVALID_PARAMETER : ERROR_SUCCESS;
     if (data && *size < needed) {
@@ -94,7 +108,7 @@ LONG WINAPI RegQueryValueExA(HKEY key, LPCSTR name, LPDWORD reserved, LPDWORD ty
 LONG WINAPI RegCloseKey(HKEY key)
 {
     auto lock = Enter("RegCloseKey", "");
-    return key == EnvironmentHandle() ? ERROR_SUCCESS : ERROR_INVALID_HANDLE;
+    return key == EnvironmentHandle() || key == CodePageHandle() ? ERROR_SUCCESS : ERROR_INVALID_HANDLE;
 }
 
 // The count includes the terminator; a buffer too small gets nothing whole,

@@ -136,6 +136,10 @@ std::string ServicePath(const State& s);
 // %NAME% references replaced by the calling process's variables
 // (`processVariables`) or by the system's alone.
 std::string Expand(const State& s, const std::string& text, bool processVariables);
+// A text of the system's code page as the calling program's A functions
+// give it, and as UTF-16 (code_pages.cpp).
+std::string InProcessCodePage(const std::string& systemText);
+std::wstring Wide(const std::string& systemText);
 // The calling process's own PATH (processes.cpp).
 std::string ProcessPath(const State& s);
 
