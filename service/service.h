@@ -29,6 +29,9 @@ extern char ServiceNames[ServiceNameCount][ServiceNameSize];
 // The process entry: moves to the executable's directory and runs the
 // dispatcher until the service has stopped.
 int HostMain(int argc, char** argv);
+// 0, or the error with which neither argument 0's folder nor the host's own
+// file's folder could be entered: the start then ends with it.
+extern DWORD HostFolderError;
 
 void WINAPI ServiceMain(DWORD argc, LPSTR* argv);
 void WINAPI ServiceCtrlHandler(DWORD control);

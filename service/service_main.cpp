@@ -108,6 +108,17 @@ static DWORD SuperviseWorker(HANDLE process, HANDLE shutdownEvent)
 void WINAPI ServiceMain(DWORD argc, LPSTR* argv)
 {
     const char* name = (argc > 0 && argv && argv[0]) ? argv[0] : "";
+    if (HostFolderError) {
+        // No folder of its own: nothing is read, written or started, and the
+        // service manager shows the error.
+        SERVICE_STATUS_HANDLE handle = RegisterServiceCtrlHandlerA(name, ServiceCtrlHandler);
+        if (handle) {
+            SetStatusHandle(handle);
+            SetStopped(HostFolderError, 0);
+            ReportStatus();
+        }
+        return;
+    }
     LogMessage("Starting service %s", name);
 
     SERVICE_STATUS_HANDLE handle = RegisterServiceCtrlHandlerA(name, ServiceCtrlHandler);

@@ -50,6 +50,7 @@ typedef struct SimStatusHandle* SERVICE_STATUS_HANDLE;
 #define ERROR_BUFFER_OVERFLOW 111
 #define ERROR_INSUFFICIENT_BUFFER 122
 #define ERROR_DIRECTORY 267
+#define ERROR_MOD_NOT_FOUND 126
 
 #define SERVICE_WIN32_OWN_PROCESS 0x10
 #define SERVICE_INTERACTIVE_PROCESS 0x100
@@ -497,9 +498,12 @@ BOOL WINAPI ChangeServiceConfig2A(SC_HANDLE service, DWORD level, LPVOID info);
 #endif
 typedef BOOL* LPBOOL;
 typedef wchar_t WCHAR;
+typedef struct SimModule* HMODULE;
 extern "C" {
 UINT WINAPI GetACP();
 DWORD WINAPI GetCurrentDirectoryW(DWORD size, LPWSTR buffer);
+BOOL WINAPI SetCurrentDirectoryW(LPCWSTR path);
+DWORD WINAPI GetModuleFileNameW(HMODULE module, LPWSTR buffer, DWORD size);
 int WINAPI WideCharToMultiByte(UINT codePage, DWORD flags, LPCWSTR text, int length, LPSTR out, int size,
                                LPCSTR defaultChar, LPBOOL usedDefault);
 int WINAPI MultiByteToWideChar(UINT codePage, DWORD flags, LPCSTR text, int length, LPWSTR out, int size);

@@ -128,6 +128,10 @@ struct Script {
     // with the UTF-8 code page manifest); 0: the system's. The scripted
     // directory text is in the system's code page.
     UINT processCodePage = 0;
+    // The running program's own file, as GetModuleFileNameW gives it (a path
+    // of this machine); empty: the call fails with `failModuleName`.
+    std::string moduleFileName;
+    DWORD failModuleName = ERROR_MOD_NOT_FOUND;
     // Where a program named without a path is looked for after the working
     // directory (empty: not looked in), and the PATH variable's value.
     std::string systemDirectory, windowsDirectory, path;

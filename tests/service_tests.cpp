@@ -756,6 +756,38 @@ TEST_F(ServiceTest, ExecutableDirectoryKeepsDriveAndDirectory)
     EXPECT_STREQ(out, "");
 }
 
+// Argument 0 comes in the ANSI code page: a folder name it cannot write
+// arrives with '?' and cannot be entered. The host then works in its own
+// file's folder, or, failing that, ends the start with the error, touching
+// nothing: never in the folder the process began in.
+TEST_F(ServiceTest, AFolderArgumentZeroCannotNameIsFoundThroughTheProgramsOwnFile)
+{
+    struct Case {
+        std::string argv0, module;
+        DWORD exitCode;
+        size_t starts;
+    } cases[] = {
+        {dir + "/HOLVSVC.EXE", "", 0, 1},                    // entered: no other call
+        {dir + "/N??????/HOLVSVC.EXE", dir + "/HOLVSVC.EXE", 0, 1},
+        {dir + "/N??????/HOLVSVC.EXE", "", ERROR_MOD_NOT_FOUND, 0},
+    };
+    for (const Case& c : cases) {
+        SCOPED_TRACE(c.argv0 + " " + c.module);
+        StartOver();
+        std::filesystem::create_directory("elsewhere");
+        std::filesystem::current_path(dir + "/elsewhere");
+        sim::script().moduleFileName = c.module;
+        sim::script().controls = {{1000, SERVICE_CONTROL_STOP}};
+        RunHostAs(c.argv0);
+        EXPECT_EQ(sim::starts().size(), c.starts);
+        EXPECT_EQ(sim::reports().back().status.dwWin32ExitCode, c.exitCode);
+        EXPECT_EQ(Count(sim::callNames(), "GetModuleFileNameW"), c.argv0.find('?') != std::string::npos ? 1 : 0);
+        EXPECT_FALSE(std::filesystem::exists(dir + "/elsewhere/HOLV32.LOG"));
+        EXPECT_EQ(LogMessages().empty(), c.exitCode != 0);
+        HostFolderError = 0;
+    }
+}
+
 TEST_F(ServiceTest, ArgumentZeroWithoutADirectoryLeavesTheWorkingDirectory)
 {
     sim::script().underServiceManager = false;

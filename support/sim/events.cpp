@@ -40,6 +40,48 @@ DWORD WINAPI GetCurrentDirectoryW(DWORD size, LPWSTR buffer)
     return (DWORD)text.size();
 }
 
+// Wide names are UTF-16 text of this machine's UTF-8 paths.
+static std::string Narrow(LPCWSTR text)
+{
+    std::string out(4 * wcslen(text) + 1, '\0');
+    int n = WideCharToMultiByte(CP_UTF8, 0, text, -1, &out[0], (int)out.size(), NULL, NULL);
+    return out.substr(0, n > 0 ? (size_t)n - 1 : 0);
+}
+
+BOOL WINAPI SetCurrentDirectoryW(LPCWSTR path)
+{
+    auto lock = Enter("SetCurrentDirectoryW", path ? Narrow(path) : "null");
+    if (!path)
+        return Fail(ERROR_PATH_NOT_FOUND);
+    std::string native = Native(Narrow(path).c_str());
+    if (chdir(native.c_str()) == 0)
+        return TRUE;
+    struct stat st;
+    return Fail(stat(native.c_str(), &st) == 0 && !S_ISDIR(st.st_mode) ? ERROR_DIRECTORY : ERROR_PATH_NOT_FOUND);
+}
+
+// Evidence: MS docs GetModuleFileNameW (a path cut to the buffer fills it
+// and ends in ERROR_INSUFFICIENT_BUFFER; the count excludes the terminator).
+DWORD WINAPI GetModuleFileNameW(HMODULE module, LPWSTR buffer, DWORD size)
+{
+    auto lock = Enter("GetModuleFileNameW", std::to_string(size));
+    std::string file = S().script.moduleFileName.empty() ? "" : WindowsPath(S().script.moduleFileName);
+    if (module || file.empty())
+        return (Fail(module ? ERROR_MOD_NOT_FOUND : S().script.failModuleName), 0);
+    std::wstring wide(file.size() + 1, L'\0');
+    int n = MultiByteToWideChar(CP_UTF8, 0, file.c_str(), (int)file.size(), &wide[0], (int)wide.size());
+    wide.resize((size_t)n);
+    if (wide.size() + 1 > size) {
+        if (size) {
+            memcpy(buffer, wide.c_str(), (size - 1) * sizeof(wchar_t));
+            buffer[size - 1] = 0;
+        }
+        return (Fail(ERROR_INSUFFICIENT_BUFFER), size);
+    }
+    memcpy(buffer, wide.c_str(), (wide.size() + 1) * sizeof(wchar_t));
+    return (DWORD)wide.size();
+}
+
 BOOL WINAPI SetCurrentDirectoryA(LPCSTR path)
 {
     auto lock = Enter("SetCurrentDirectoryA", Text(path));
