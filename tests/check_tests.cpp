@@ -436,6 +436,7 @@ TEST_F(CheckTest, RefusesUnknownNamesAndMissingFolders)
         DWORD installedType;  // 0: not installed
         int status;
         const char* says;
+        const char* binary = "/HOLVSVC.EXE";  // after the test folder
     } cases[] = {
         {"", NULL, 0, CheckUsage, "not a service name"},
         {"Pay/roll", NULL, 0, CheckUsage, "not a service name"},
@@ -444,19 +445,23 @@ TEST_F(CheckTest, RefusesUnknownNamesAndMissingFolders)
         {"QuenraService", "HOLV32.INI", 0, CheckUsage, "HOLVCHK: HOLV32.INI is not a folder (error 267)"},
         {"Payroll", NULL, 0x10, CheckStarts, "note: Payroll is not a name of the host's dispatch table: Windows"},
         {"Payroll", NULL, 0x20, CheckDoesNotStart, "the start fails with error 1083"},
+        // A folder whose letters the code page cannot write: the host works in
+        // its own file's folder, which has no name here (before: error 123).
+        {"QuenraService", NULL, 0x10, CheckUsage, "has letters this code page cannot write", "/????/HOLVSVC.EXE"},
+        {"QuenraService", ".", 0x10, CheckStarts, "warning: the binary path holds '?'", "/????/HOLVSVC.EXE"},
     };
     for (const Case& c : cases) {
         SCOPED_TRACE(c.name);
         FreshFolder();
         WriteFile("Payroll.ini", "");
         if (c.installedType) {
-            sim::script().installed[c.name].binaryPath = dir + "/HOLVSVC.EXE";
+            sim::script().installed[c.name].binaryPath = dir + c.binary;
             sim::script().installed[c.name].type = c.installedType;
         }
         EXPECT_EQ(CheckFolder(c.name, c.directory), c.status) << CheckOutput;
         EXPECT_NE(std::string(CheckOutput).find(c.says), std::string::npos) << CheckOutput;
         if (c.status == CheckStarts)
-            EXPECT_EQ(SplitLines(CheckOutput)[0], "INI file: Payroll.ini");
+            EXPECT_EQ(SplitLines(CheckOutput)[0], c.name[0] == 'P' ? "INI file: Payroll.ini" : "INI file: HOLV32.INI");
     }
 }
 

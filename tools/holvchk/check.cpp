@@ -57,7 +57,9 @@ int UsageReport(const char* problem)
 static bool EnterFolder(const char* directory)
 {
     const char* folder = directory ? directory : Facts.hostDirectory[0] ? Facts.hostDirectory : NULL;
-    if (folder && !SetCurrentDirectoryA(folder))
+    // The host, unable to enter argument 0's folder, works in its own file's.
+    if (folder && !SetCurrentDirectoryA(folder) &&
+        (directory || !Facts.imageDirectory[0] || !SetCurrentDirectoryA(Facts.imageDirectory)))
         return false;
     GetCurrentDirectoryA(MAX_PATH, Facts.directory);
     if (!directory || !Facts.hostDirectory[0])
@@ -139,6 +141,9 @@ int CheckFolder(const char* name, const char* directory)
     // A host the service manager cannot start works in no folder: none is
     // checked unless one is named, so no finding comes from an unrelated one.
     bool hostless = Facts.hostError && !directory;
+    if (Facts.unnamedFolder && !directory)
+        return UsageReport("the installed host's folder has letters this code page cannot write, so it has no name "
+                           "here: go into it (cd) and name it as ., or give its short name (dir /x)");
     if (!hostless && !EnterFolder(directory)) {
         DWORD error = GetLastError();
         bool file = error == ERROR_DIRECTORY;

@@ -52,6 +52,9 @@ struct CheckFacts {
     DWORD hostError;
     const char* hostWhy;
     char hostImage[BinaryPathSize];  // where the service manager looks for it
+    // The binary path holds '?', the ANSI code page's stand-in for a letter it
+    // cannot write: the host's folder has no name HOLVCHK can enter.
+    bool unnamedFolder;
 };
 extern CheckFacts Facts;
 

@@ -87,6 +87,17 @@ void ReadInstallation(const char* name)
     // name is tried as c:\program.exe, c:\program files\sub.exe, ...);
     // the first error counts as the issue read ReactOS
     // CreateProcessInternalW (source, not re-read here).
+    // A '?' no file name may hold: the service manager starts the host from
+    // the Unicode path, whose text this code page cannot give; the host then
+    // works in its own file's folder (argument 0's cannot be entered).
+    // Evidence: MS docs "Code Pages" (characters a code page lacks become its
+    // default character, '?'); measured under Wine (sc create into
+    // C:\Dienste\Nablyudenie in Cyrillic, code page 1252).
+    Facts.unnamedFolder = strchr(Facts.binaryPath, '?') != NULL;
+    if (Facts.unnamedFolder) {
+        Facts.hostDirectory[0] = 0;
+        return;
+    }
     Facts.hostError = HostImageError(image, Facts.hostImage, sizeof Facts.hostImage, &Facts.hostWhy);
     const char* path = Facts.binaryPath;
     bool first = true;
@@ -155,8 +166,13 @@ void CheckInstallation()
                 path + strlen(image));
     }
     char host[MAX_PATH];
-    if (!Facts.hostDirectory[0] || !SpelledAs(Facts.hostDirectory, host, sizeof host))
-        Finding(FindingNote, "the installed host's folder %s cannot be entered", Facts.hostDirectory);
+    if (Facts.unnamedFolder)
+        Finding(FindingWarning, "the binary path holds '?', this code page's stand-in for a letter it cannot "
+                "write: the service manager starts the host from its Unicode path, and the host, whose argument 0 "
+                "holds the '?', works in its own file's folder, which HOLVCHK cannot name here");
+    else if (!Facts.hostDirectory[0] || !SpelledAs(Facts.hostDirectory, host, sizeof host))
+        Finding(FindingNote, "the installed host's folder %s cannot be entered: the host works in its own file's "
+                "folder %s", Facts.hostDirectory, Facts.imageDirectory);
     else if (lstrcmpiA(host, Facts.directory) != 0)
         Finding(FindingNote, "the installed service runs from %s, not from the folder checked here", host);
     else
