@@ -2,8 +2,10 @@
 # longest whose worker path (directory, separator, HOLV32IP.EXE) still fits
 # the platform's 260-character limit; one a character longer, where the
 # worker cannot be found and the host says so; and C:\Dienste\Überwachung,
-# with a letter of the ANSI code page 1252 (0xDC). Where the worker runs, the
-# host and worker agree on the shutdown event's name.
+# with a letter of the ANSI code page 1252 (0xDC); and C:\Dienste\Наблюдение,
+# whose letters that code page cannot write: argument 0 arrives with '?', and
+# the host works in its own file's folder all the same. Where the worker runs,
+# the host and worker agree on the shutdown event's name.
 # The unix side names files in UTF-8; Wine must read the arguments so too.
 export LC_ALL=C.UTF-8
 . "$(dirname "$0")/lib.sh"
@@ -12,10 +14,11 @@ begin_scenario
 LONG=$(long_dir 246)
 PAST=$(long_dir 247)
 UMLAUT='Dienste\Überwachung'
+CYRILLIC='Dienste\Наблюдение'
 expect_eq "long directory text" 246 $((${#LONG} + 3))
 expect_eq "one past" 247 $((${#PAST} + 3))
 
-for spec in "QuenraService:$LONG" "QuenraClient:$PAST" "KORVIService:$UMLAUT"; do
+for spec in "QuenraService:$LONG" "QuenraClient:$PAST" "KORVIService:$UMLAUT" "PlunwickService:$CYRILLIC"; do
     name=${spec%%:*} dir=${spec#*:}
     install_host "$name" "$dir"
     install_worker "$dir"
@@ -24,6 +27,7 @@ done
 
 svcctl start QuenraService
 svcctl start KORVIService
+svcctl start PlunwickService
 watch_begin QuenraClient 30 "$WORK/watch_past.txt"
 svcctl start QuenraClient
 check "one past: start accepted" [ $? -eq 0 ]
@@ -38,6 +42,11 @@ svcctl wait QuenraService STOPPED 20
 check "long: stops" [ $? -eq 0 ]
 svcctl wait KORVIService STOPPED 20
 check "umlaut: stops" [ $? -eq 0 ]
+svcctl wait PlunwickService RUNNING 20
+check "cyrillic: reaches running" [ $? -eq 0 ]
+svcctl control PlunwickService 1 >/dev/null
+svcctl wait PlunwickService STOPPED 20
+check "cyrillic: stops" [ $? -eq 0 ]
 watch_end
 
 normal_run()
@@ -71,6 +80,12 @@ LC_ALL=C expect_record "$UMLAUT" "directory: $ansi_dir"
 LC_ALL=C expect_record "$UMLAUT" "event: $(LC_ALL=C event_name_for "$ansi_dir") (opened)"
 expect_record "$UMLAUT" "ended: shutdown event, exit code 0"
 normal_run "$UMLAUT" KORVIService
+
+# Its own folder, not the system's: the log, the INI file and the worker's
+# record are there, and the worker heard the stop.
+normal_run "$CYRILLIC" PlunwickService
+expect_record "$CYRILLIC" "ended: shutdown event, exit code 0"
+check "cyrillic: no log in the system folder" [ ! -e "$(cdir windows/system32)/HOLV32.LOG" ]
 
 expect_no_service_processes
 finish
