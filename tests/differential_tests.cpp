@@ -70,6 +70,7 @@ struct Layout {
     std::vector<std::pair<std::string, uint64_t>> times;  // Windows path, creation time
     std::vector<std::string> inUse;                       // programs another process runs
     std::string story;                                    // what was chosen, for a report
+    UINT codePage = 1252;                                 // the system's ANSI code page
 
     void Apply(bool asService) const
     {
@@ -92,6 +93,7 @@ struct Layout {
         for (const auto& [path, ticks] : times)
             sim::SetCreationTime(path, ticks);
         s.filesInUse = inUse;
+        s.ansiCodePage = codePage;
     }
 };
 
@@ -266,6 +268,11 @@ protected:
             break;
         }
         layout.story = "binary path " + layout.binaryPath + ";";
+        // A system whose code page is UTF-8 ("Use Unicode UTF-8 for worldwide
+        // language support"): host and check read the same bytes there too.
+        layout.codePage = Chance(25) ? CP_UTF8 : 1252;
+        if (layout.codePage == CP_UTF8)
+            layout.story += " system code page 65001;";
         Put(image, "host");
         layout.imageFolder = fs::path(Native(image)).parent_path().string();
         layout.type = Chance(20) ? 0x110 : 0x10;
