@@ -314,7 +314,12 @@ TEST(PackageService, EverySettingSurvivesRepairUpgradeAndRollback)
         EXPECT_EQ(FieldsOf(*Stored()), FieldsOf(expected)) << "after the upgrade";
 
         // An older version's removal that deletes it anyway: created again
-        // with all it had but the password, which no query returns.
+        // with all it had but the password, which no query returns, and with
+        // the package's type, start type and binary path, not the ones it had.
+        Stored()->startType = SERVICE_DISABLED;
+        Stored()->binaryPath = "\"C:\\Old\\HOLVSVC.EXE\" -x";
+        if (row.interactiveAllowed)
+            Stored()->type |= SERVICE_INTERACTIVE_PROCESS;
         before = Before();
         ASSERT_EQ(DeletePackageService(Name).failedStep, nullptr);
         ServiceOutcome outcome = Configure(Installed + before);
