@@ -304,6 +304,8 @@ typedef struct SimRegistryKey* HKEY;
 typedef HKEY* PHKEY;
 typedef DWORD REGSAM;
 #define HKEY_LOCAL_MACHINE ((HKEY)(uintptr_t)0x80000002u)
+#define HKEY_USERS ((HKEY)(uintptr_t)0x80000003u)
+#define ERROR_NO_MORE_ITEMS 259
 #define KEY_QUERY_VALUE 0x0001
 #define REG_SZ 1
 #define REG_EXPAND_SZ 2
@@ -321,6 +323,8 @@ extern "C" {
 LONG WINAPI RegOpenKeyExA(HKEY key, LPCSTR subKey, DWORD options, REGSAM access, PHKEY result);
 LONG WINAPI RegQueryValueExA(HKEY key, LPCSTR name, LPDWORD reserved, LPDWORD type, LPBYTE data, LPDWORD size);
 LONG WINAPI RegCloseKey(HKEY key);
+LONG WINAPI RegEnumValueA(HKEY key, DWORD index, LPSTR name, LPDWORD nameSize, LPDWORD reserved, LPDWORD type,
+                          LPBYTE data, LPDWORD dataSize);
 DWORD WINAPI ExpandEnvironmentStringsA(LPCSTR source, LPSTR target, DWORD size);
 UINT WINAPI GetDriveTypeA(LPCSTR root);
 }

@@ -165,6 +165,12 @@ struct Script {
     // Manager\Environment (REG_EXPAND_SZ) as stored; empty: no such value. A
     // process the service manager started has it, expanded, as its PATH.
     std::string systemPath;
+    // The key's other values (REG_EXPAND_SZ), by name: the system's
+    // variables, which Path may name.
+    std::map<std::string, std::string> systemVariables;
+    // A user's own Path (HKEY_USERS\<SID>\Environment), by SID text: a
+    // service under that account has it after the system's.
+    std::map<std::string, std::string> userPaths;
     // The folder the running program was loaded from, the first place a
     // start searches (empty: the working directory).
     std::string applicationDirectory;

@@ -316,6 +316,19 @@ TEST_F(CheckTest, PredictsTheHostOnEachLayoutAndChangesNothing)
          {"but its folder does not exist; the start of QuenraService fails with error 3",
           "in " + dir + ": the service manager would not start the host, error 3", "note: the start finds the program"},
          "", true},
+        // A named account's own Path follows the system's in the service's
+        // environment; the checking user's never counts.
+        {"a program on the Path of the service's own account",
+         [&] {
+             // The copy to UBIN\TOOL.EXE fails (no such folder here); the
+             // start then searches the name along the Path.
+             self(); WriteFile("HOLV32.INI", "-eUBIN\\TOOL.EXE\r\n");
+             fs::create_directories("X/UBIN"); WriteFile("X/UBIN/TOOL.EXE", sim::ProgramImage("tool"));
+             sim::script().access.accounts["SIMHOST\\bob"] = "S-1-5-21-7-7-7-1002";
+             sim::script().installed["QuenraService"].startName = "SIMHOST\\bob";
+             sim::script().userPaths["S-1-5-21-7-7-7-1002"] = dir + "/X";
+         },
+         0, "HOLV32.INI", "UBIN\\TOOL.EXE", {"the start finds the program as " + dir + "/X"}},
         {"not installed", [&] { sim::script().serviceName = "(none)"; }, 0, "HOLV32.INI", "HOLV32IP.EXE",
          {"note: QuenraService is not installed: assuming a service that is not interactive", "!recovery"}},
         {"a log that is a folder, and recovery set up",

@@ -71,6 +71,7 @@ struct Layout {
     std::vector<std::string> inUse;                       // programs another process runs
     std::string story;                                    // what was chosen, for a report
     UINT codePage = 1252;                                 // the system's ANSI code page
+    std::string tools;                                    // the system variable TOOLS, if any
 
     void Apply(bool asService) const
     {
@@ -94,6 +95,8 @@ struct Layout {
             sim::SetCreationTime(path, ticks);
         s.filesInUse = inUse;
         s.ansiCodePage = codePage;
+        if (!tools.empty())
+            s.systemVariables["TOOLS"] = tools;
     }
 };
 
@@ -292,7 +295,13 @@ protected:
                            OneOf<std::string>({"HOLV32IP.EXE", "TOOL.EXE"}),
                        "path", Pick(2) + 1, Tick(0));
         layout.systemPath = OneOf<std::string>({"", "%SystemRoot%\\system32;C:\\BIN", "C:\\BIN", "Z:\\BIN",
-                                                "C:\\NOPE;%NOSUCH%;C:\\BIN"});
+                                                "C:\\NOPE;%NOSUCH%;C:\\BIN", "%TOOLS%", "C:\\NOPE;%TOOLS%"});
+        // The service's environment has the system's variables, never the
+        // checking user's.
+        layout.tools = OneOf<std::string>({"", "C:\\BIN", "%SystemRoot%\\BIN"});
+        if (!layout.tools.empty())
+            layout.story += " TOOLS=" + layout.tools + ";";
+
         layout.userPath = OneOf<std::string>({"", "C:\\UBIN", "C:\\UBIN;C:\\BIN"});
         layout.story += " PATH " + layout.systemPath + ", the user's " + layout.userPath + ";";
 

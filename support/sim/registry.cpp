@@ -44,6 +44,9 @@ std::string Expand(const State& s, const std::string& text, bool processVariable
         bool root = strcasecmp(name.c_str(), "SystemRoot") == 0 || strcasecmp(name.c_str(), "windir") == 0;
         if (root && !s.script.windowsDirectory.empty())
             return (*out = s.script.windowsDirectory, true);
+        for (const auto& [key, v] : s.script.systemVariables)
+            if (strcasecmp(key.c_str(), name.c_str()) == 0)
+                return (*out = v, true);
         return false;
     };
     std::string out;
@@ -60,14 +63,59 @@ std::string Expand(const State& s, const std::string& text, bool processVariable
     return out;
 }
 
-std::string ServicePath(const State& s) { return Expand(s, s.script.systemPath, false); }
+// The service's environment as CreateEnvironmentBlock makes it for the
+// service's account: the system's Path, its references to the system's
+// variables expanded, then the account's own Path, unless it is one of the
+// service accounts, whose profiles carry none.
+// Evidence: MS docs CreateEnvironmentBlock (the system's variables and the
+// user's); the user's Path after the system's: ReactOS userenv
+// CreateEnvironmentBlock (source; no test found).
+std::string ServicePath(const State& s)
+{
+    std::string path = Expand(s, s.script.systemPath, false);
+    auto it = s.script.installed.find(s.script.serviceName);
+    std::string account = it != s.script.installed.end() ? it->second.startName : "LocalSystem";
+    std::string sid;
+    for (const auto& [name, accountSid] : s.script.access.accounts)
+        if (strcasecmp(name.c_str(), account.c_str()) == 0)
+            sid = accountSid;
+    auto user = s.script.userPaths.find(sid);
+    if (sid.empty() || user == s.script.userPaths.end() || user->second.empty())
+        return path;
+    return path + (path.empty() ? "" : ";") + Expand(s, user->second, false);
+}
 
 }  // namespace simstate
+
+// One handle for each user's environment key, by SID text.
+static std::map<std::string, int>& UserKeys()
+{
+    static std::map<std::string, int> keys;
+    return keys;
+}
+
+static const std::string* UserOf(HKEY key)
+{
+    for (auto& [sid, k] : UserKeys())
+        if ((HKEY)&k == key)
+            return &sid;
+    return nullptr;
+}
 
 LONG WINAPI RegOpenKeyExA(HKEY key, LPCSTR subKey, DWORD options, REGSAM access, PHKEY result)
 {
     auto lock = Enter("RegOpenKeyExA", Hex((uintptr_t)key) + "," + Text(subKey) + "," + Hex(access));
     (void)options;
+    // A user's hive is there while the user's profile is loaded.
+    if (key == HKEY_USERS && subKey) {
+        std::string sub = subKey;
+        size_t slash = sub.find('\\');
+        if (slash == std::string::npos || strcasecmp(sub.c_str() + slash + 1, "Environment") != 0 ||
+            !S().script.userPaths.count(sub.substr(0, slash)))
+            return ERROR_FILE_NOT_FOUND;
+        *result = (HKEY)&UserKeys()[sub.substr(0, slash)];
+        return ERROR_SUCCESS;
+    }
     if (key == HKEY_LOCAL_MACHINE && subKey && strcasecmp(subKey, CodePageKey) == 0) {
         *result = CodePageHandle();
         return ERROR_SUCCESS;
@@ -85,8 +133,11 @@ LONG WINAPI RegQueryValueExA(HKEY key, LPCSTR name, LPDWORD reserved, LPDWORD ty
     auto lock = Enter("RegQueryValueExA", Text(name) + "," + (size ? std::to_string(*size) : "null"));
     (void)reserved;
     bool codePage = key == CodePageHandle();
-    const std::string value = codePage ? std::to_string(S().script.ansiCodePage) : S().script.systemPath;
-    if (key != EnvironmentHandle() && !codePage)
+    const std::string* user = UserOf(key);
+    const std::string value = codePage ? std::to_string(S().script.ansiCodePage)
+                              : user   ? S().script.userPaths[*user]
+                                       : S().script.systemPath;
+    if (key != EnvironmentHandle() && !codePage && !user)
         return ERROR_INVALID_HANDLE;
     if (!name || strcasecmp(name, codePage ? "ACP" : "Path") != 0 || value.empty())
         return ERROR_FILE_NOT_FOUND;
@@ -108,7 +159,8 @@ LONG WINAPI RegQueryValueExA(HKEY key, LPCSTR name, LPDWORD reserved, LPDWORD ty
 LONG WINAPI RegCloseKey(HKEY key)
 {
     auto lock = Enter("RegCloseKey", "");
-    return key == EnvironmentHandle() || key == CodePageHandle() ? ERROR_SUCCESS : ERROR_INVALID_HANDLE;
+    return key == EnvironmentHandle() || key == CodePageHandle() || UserOf(key) ? ERROR_SUCCESS
+                                                                                : ERROR_INVALID_HANDLE;
 }
 
 // The count includes the terminator; a buffer too small gets nothing whole,
@@ -123,4 +175,35 @@ DWORD WINAPI ExpandEnvironmentStringsA(LPCSTR source, LPSTR target, DWORD size)
     if (target && size >= needed)
         memcpy(target, out.c_str(), needed);
     return needed;
+}
+
+// The environment key's values in turn: Path first, then the other
+// variables. Evidence: MS docs RegEnumValue (ERROR_NO_MORE_ITEMS past the
+// last; ERROR_MORE_DATA when a buffer is too small).
+LONG WINAPI RegEnumValueA(HKEY key, DWORD index, LPSTR name, LPDWORD nameSize, LPDWORD reserved, LPDWORD type,
+                          LPBYTE data, LPDWORD dataSize)
+{
+    auto lock = Enter("RegEnumValueA", std::to_string(index));
+    (void)reserved;
+    if (key != EnvironmentHandle())
+        return ERROR_INVALID_HANDLE;
+    std::vector<std::pair<std::string, std::string>> values;
+    if (!S().script.systemPath.empty())
+        values.push_back({"Path", S().script.systemPath});
+    for (const auto& v : S().script.systemVariables)
+        values.push_back(v);
+    if (index >= values.size())
+        return ERROR_NO_MORE_ITEMS;
+    const auto& [n, v] = values[index];
+    if (!nameSize || *nameSize < n.size() + 1 || (data && dataSize && *dataSize < v.size() + 1))
+        return ERROR_MORE_DATA;
+    memcpy(name, n.c_str(), n.size() + 1);
+    *nameSize = (DWORD)n.size();
+    if (type)
+        *type = REG_EXPAND_SZ;
+    if (data && dataSize)
+        memcpy(data, v.c_str(), v.size() + 1);
+    if (dataSize)
+        *dataSize = (DWORD)v.size() + 1;
+    return ERROR_SUCCESS;
 }

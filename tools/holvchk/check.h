@@ -55,8 +55,12 @@ struct CheckFacts {
     // The binary path holds '?', the ANSI code page's stand-in for a letter it
     // cannot write: the host's folder has no name HOLVCHK can enter.
     bool unnamedFolder;
+    char account[257];  // the account it runs as, as configured
 };
 extern CheckFacts Facts;
+
+// A SID as text (S-1-5-...).
+void SidText(PSID sid, char* out, size_t size);
 
 // The whole report, ready to print.
 extern char CheckOutput[CheckOutputSize];

@@ -125,7 +125,7 @@ static int ClimbedCount;
 static BYTE SecurityBuffer[SecurityBufferSize];
 bool AuditIncomplete;
 
-static void SidText(PSID sid, char* out, size_t size)
+void SidText(PSID sid, char* out, size_t size)
 {
     out[0] = 0;
     if (!sid)

@@ -245,26 +245,122 @@ static ImageFault CheckImage(const char* path, unsigned long* needed, unsigned l
     return ImageLoads;
 }
 
-// The system PATH as a service gets it: the service manager builds a
-// service's environment from the system's variables, never from the user
-// who runs this check. Empty when there is none.
+enum { MaxVariables = 64, VariableNameSize = 256 };
+
+// The system's variables (the environment key's values), read once a check.
+static char VariableNames[MaxVariables][VariableNameSize];
+static char VariableValues[MaxVariables][PathVariableSize / 8];
+static int VariableCount;
+
+// `text` with each %NAME% of a system variable (and SystemRoot, windir)
+// replaced, once more inside what replaced it; others stay as they are, as
+// Windows leaves them. Evidence: MS docs ExpandEnvironmentStrings (an
+// unknown reference is left unchanged).
+static void ExpandSystem(const char* text, char* out, size_t size, int depth)
+{
+    size_t n = 0;
+    out[0] = 0;
+    for (const char* p = text; *p && n + 1 < size;) {
+        const char* close = *p == '%' ? strchr(p + 1, '%') : NULL;
+        if (!close) {
+            out[n++] = *p++;
+            out[n] = 0;
+            continue;
+        }
+        char name[VariableNameSize];
+        snprintf(name, sizeof name, "%.*s", (int)(close - p - 1), p + 1);
+        char value[PathVariableSize / 8];
+        bool known = false;
+        if (lstrcmpiA(name, "SystemRoot") == 0 || lstrcmpiA(name, "windir") == 0) {
+            UINT got = GetWindowsDirectoryA(value, sizeof value);
+            known = got && got < sizeof value;
+        }
+        for (int i = 0; i < VariableCount && !known; i++)
+            if (lstrcmpiA(name, VariableNames[i]) == 0) {
+                if (depth > 0)
+                    ExpandSystem(VariableValues[i], value, sizeof value, depth - 1);
+                else
+                    snprintf(value, sizeof value, "%s", VariableValues[i]);
+                known = true;
+            }
+        int w = known ? snprintf(out + n, size - n, "%s", value)
+                      : snprintf(out + n, size - n, "%.*s", (int)(close + 1 - p), p);
+        n = w < 0 || (size_t)w >= size - n ? size - 1 : n + (size_t)w;
+        p = close + 1;
+    }
+}
+
+// The accounts whose profiles give a service no Path of their own.
+static bool ServiceAccount(const char* account)
+{
+    char domain[14];
+    snprintf(domain, sizeof domain, "%s", account);
+    return lstrcmpiA(account, "LocalSystem") == 0 || lstrcmpiA(account, ".\\LocalSystem") == 0 ||
+           lstrcmpiA(domain, "NT AUTHORITY\\") == 0;
+}
+
+// The PATH a service gets: the service manager builds its environment from
+// the system's variables, and those of its account's profile, never from
+// the user who runs this check: the system's Path with its references to
+// the system's variables expanded, then a named account's own Path.
+// Evidence: MS docs CreateEnvironmentBlock (the system's variables and the
+// user's); the user's Path after the system's: ReactOS userenv
+// CreateEnvironmentBlock (source; no test found). Empty when there is none.
 static const char* SystemPath()
 {
     static char path[PathVariableSize], raw[PathVariableSize];
-    path[0] = 0;
+    path[0] = raw[0] = 0;
+    VariableCount = 0;
     HKEY key;
     if (RegOpenKeyExA(HKEY_LOCAL_MACHINE, EnvironmentKey, 0, KEY_QUERY_VALUE, &key) != ERROR_SUCCESS)
         return path;
+    for (DWORD i = 0; VariableCount < MaxVariables; i++) {
+        char name[VariableNameSize];
+        DWORD nameSize = sizeof name, type = 0, size = sizeof VariableValues[0] - 1;
+        LONG result = RegEnumValueA(key, i, name, &nameSize, NULL, &type, (LPBYTE)VariableValues[VariableCount], &size);
+        if (result == ERROR_NO_MORE_ITEMS)
+            break;
+        if (result != ERROR_SUCCESS || (type != REG_SZ && type != REG_EXPAND_SZ) || lstrcmpiA(name, "Path") == 0)
+            continue;
+        VariableValues[VariableCount][size < sizeof VariableValues[0] ? size : sizeof VariableValues[0] - 1] = 0;
+        snprintf(VariableNames[VariableCount++], VariableNameSize, "%s", name);
+    }
     DWORD type = 0, size = sizeof raw - 1;
     LONG result = RegQueryValueExA(key, "Path", NULL, &type, (LPBYTE)raw, &size);
+    RegCloseKey(key);
+    if (result == ERROR_SUCCESS && (type == REG_SZ || type == REG_EXPAND_SZ)) {
+        raw[size < sizeof raw ? size : sizeof raw - 1] = 0;
+        if (type == REG_SZ)
+            snprintf(path, sizeof path, "%s", raw);
+        else
+            ExpandSystem(raw, path, sizeof path, 1);
+    }
+    if (!Facts.installed || ServiceAccount(Facts.account))
+        return path;
+    // A named account's own Path, from its profile's hive while it is loaded.
+    BYTE sid[SECURITY_MAX_SID_SIZE];
+    char domain[256], sidText[192], subKey[256];
+    DWORD sidSize = sizeof sid, domainSize = sizeof domain;
+    SID_NAME_USE use;
+    if (!LookupAccountNameA(NULL, Facts.account, sid, &sidSize, domain, &domainSize, &use))
+        return path;
+    SidText(sid, sidText, sizeof sidText);
+    snprintf(subKey, sizeof subKey, "%s\\Environment", sidText);
+    if (RegOpenKeyExA(HKEY_USERS, subKey, 0, KEY_QUERY_VALUE, &key) != ERROR_SUCCESS) {
+        Finding(FindingNote, "the Path of %s cannot be read (its profile is not loaded): a start may also search "
+                "the folders it names", Facts.account);
+        return path;
+    }
+    size = sizeof raw - 1;
+    result = RegQueryValueExA(key, "Path", NULL, &type, (LPBYTE)raw, &size);
     RegCloseKey(key);
     if (result != ERROR_SUCCESS || (type != REG_SZ && type != REG_EXPAND_SZ))
         return path;
     raw[size < sizeof raw ? size : sizeof raw - 1] = 0;
-    if (type == REG_SZ)
-        snprintf(path, sizeof path, "%s", raw);
-    else if (ExpandEnvironmentStringsA(raw, path, sizeof path) > sizeof path)
-        path[0] = 0;
+    size_t n = strlen(path);
+    if (n && n + 1 < sizeof path)
+        path[n++] = ';', path[n] = 0;
+    ExpandSystem(raw, path + n, sizeof path - n, 1);
     return path;
 }
 

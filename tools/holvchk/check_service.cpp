@@ -69,6 +69,8 @@ void ReadInstallation(const char* name)
     if (!Facts.installed)
         return;
     Facts.installedType = Config->dwServiceType;
+    snprintf(Facts.account, sizeof Facts.account, "%s",
+             Config->lpServiceStartName && Config->lpServiceStartName[0] ? Config->lpServiceStartName : "LocalSystem");
     snprintf(Facts.binaryPath, sizeof Facts.binaryPath, "%s", Config->lpBinaryPathName ? Config->lpBinaryPathName : "");
     HostDirectoryOf(Facts.binaryPath, Facts.hostDirectory, sizeof Facts.hostDirectory);
     char image[BinaryPathSize];
