@@ -298,6 +298,101 @@ BOOL WINAPI CheckTokenMembership(HANDLE token, PSID sid, BOOL* member);
 // The folder's listing, for the DLLs beside the host.
 BOOL WINAPI FindNextFileA(HANDLE search, LPWIN32_FIND_DATAA data);
 }  // extern "C"
+
+// ---- Building descriptors and setting them on folders: the package's
+// folder lock (support/sim/security.cpp).
+typedef WORD SECURITY_DESCRIPTOR_CONTROL;
+typedef unsigned long* PULONG;
+// The absolute form; GetSecurityInfo's self-relative one begins alike.
+typedef struct _SECURITY_DESCRIPTOR {
+    BYTE Revision;
+    BYTE Sbz1;
+    SECURITY_DESCRIPTOR_CONTROL Control;
+    PSID Owner;
+    PSID Group;
+    PACL Sacl;
+    PACL Dacl;
+} SECURITY_DESCRIPTOR;
+typedef enum {
+    WinLocalSystemSid = 22, WinBuiltinAdministratorsSid = 26, WinBuiltinUsersSid = 27
+} WELL_KNOWN_SID_TYPE;
+typedef struct _LUID {
+    DWORD LowPart;
+    LONG HighPart;
+} LUID;
+typedef struct _LUID_AND_ATTRIBUTES {
+    LUID Luid;
+    DWORD Attributes;
+} LUID_AND_ATTRIBUTES;
+typedef struct _TOKEN_PRIVILEGES {
+    DWORD PrivilegeCount;
+    LUID_AND_ATTRIBUTES Privileges[1];
+} TOKEN_PRIVILEGES, *PTOKEN_PRIVILEGES;
+typedef struct _BY_HANDLE_FILE_INFORMATION {
+    DWORD dwFileAttributes;
+    FILETIME ftCreationTime, ftLastAccessTime, ftLastWriteTime;
+    DWORD dwVolumeSerialNumber, nFileSizeHigh, nFileSizeLow, nNumberOfLinks, nFileIndexHigh, nFileIndexLow;
+} BY_HANDLE_FILE_INFORMATION;
+
+#define ACL_REVISION 2
+#define SECURITY_DESCRIPTOR_REVISION 1
+#define SDDL_REVISION_1 1
+#define SE_DACL_PRESENT 0x4
+#define SE_DACL_PROTECTED 0x1000
+#define SE_SELF_RELATIVE 0x8000
+#define PROTECTED_DACL_SECURITY_INFORMATION 0x80000000u
+#define UNPROTECTED_DACL_SECURITY_INFORMATION 0x20000000u
+#define FILE_ALL_ACCESS 0x1f01ff
+#define FILE_GENERIC_READ 0x120089
+#define FILE_GENERIC_EXECUTE 0x1200a0
+#define FILE_FLAG_BACKUP_SEMANTICS 0x02000000
+#define FILE_FLAG_OPEN_REPARSE_POINT 0x00200000
+#define TOKEN_ADJUST_PRIVILEGES 0x20
+#define SE_PRIVILEGE_ENABLED 0x2
+#define ERROR_NO_TOKEN 1008
+#define ERROR_DIR_NOT_EMPTY 145
+#define ERROR_INVALID_SID 1337
+#define ERROR_INVALID_ACL 1336
+#define ERROR_ALLOTTED_SPACE_EXCEEDED 1344
+
+extern "C" {
+BOOL WINAPI CreateWellKnownSid(WELL_KNOWN_SID_TYPE type, PSID domain, PSID sid, DWORD* size);
+BOOL WINAPI EqualSid(PSID a, PSID b);
+DWORD WINAPI GetLengthSid(PSID sid);
+BOOL WINAPI CopySid(DWORD size, PSID to, PSID from);
+BOOL WINAPI ConvertStringSidToSidW(LPCWSTR text, PSID* sid);
+BOOL WINAPI InitializeAcl(PACL acl, DWORD size, DWORD revision);
+BOOL WINAPI AddAccessAllowedAceEx(PACL acl, DWORD revision, DWORD flags, DWORD mask, PSID sid);
+BOOL WINAPI InitializeSecurityDescriptor(PSECURITY_DESCRIPTOR descriptor, DWORD revision);
+BOOL WINAPI SetSecurityDescriptorOwner(PSECURITY_DESCRIPTOR descriptor, PSID owner, BOOL defaulted);
+BOOL WINAPI SetSecurityDescriptorDacl(PSECURITY_DESCRIPTOR descriptor, BOOL present, PACL dacl, BOOL defaulted);
+BOOL WINAPI SetSecurityDescriptorControl(PSECURITY_DESCRIPTOR descriptor, SECURITY_DESCRIPTOR_CONTROL mask,
+                                         SECURITY_DESCRIPTOR_CONTROL bits);
+BOOL WINAPI GetSecurityDescriptorControl(PSECURITY_DESCRIPTOR descriptor, SECURITY_DESCRIPTOR_CONTROL* control,
+                                         LPDWORD revision);
+BOOL WINAPI ConvertSecurityDescriptorToStringSecurityDescriptorW(PSECURITY_DESCRIPTOR descriptor, DWORD revision,
+                                                                 SECURITY_INFORMATION info, LPWSTR* text,
+                                                                 PULONG length);
+BOOL WINAPI ConvertStringSecurityDescriptorToSecurityDescriptorW(LPCWSTR text, DWORD revision,
+                                                                 PSECURITY_DESCRIPTOR* descriptor, PULONG size);
+DWORD WINAPI GetNamedSecurityInfoW(LPCWSTR name, SE_OBJECT_TYPE type, SECURITY_INFORMATION info, PSID* owner,
+                                   PSID* group, PACL* dacl, PACL* sacl, PSECURITY_DESCRIPTOR* descriptor);
+DWORD WINAPI GetSecurityInfo(HANDLE handle, SE_OBJECT_TYPE type, SECURITY_INFORMATION info, PSID* owner,
+                             PSID* group, PACL* dacl, PACL* sacl, PSECURITY_DESCRIPTOR* descriptor);
+DWORD WINAPI SetSecurityInfo(HANDLE handle, SE_OBJECT_TYPE type, SECURITY_INFORMATION info, PSID owner, PSID group,
+                             PACL dacl, PACL sacl);
+HANDLE WINAPI GetCurrentThread(void);
+BOOL WINAPI OpenThreadToken(HANDLE thread, DWORD access, BOOL self, HANDLE* token);
+BOOL WINAPI LookupPrivilegeValueW(LPCWSTR system, LPCWSTR name, LUID* luid);
+BOOL WINAPI AdjustTokenPrivileges(HANDLE token, BOOL disableAll, PTOKEN_PRIVILEGES state, DWORD size,
+                                  PTOKEN_PRIVILEGES previous, LPDWORD needed);
+DWORD WINAPI GetFileAttributesW(LPCWSTR path);
+BOOL WINAPI CreateDirectoryW(LPCWSTR path, LPSECURITY_ATTRIBUTES attributes);
+BOOL WINAPI RemoveDirectoryW(LPCWSTR path);
+HANDLE WINAPI CreateFileW(LPCWSTR path, DWORD access, DWORD share, LPSECURITY_ATTRIBUTES attributes,
+                          DWORD disposition, DWORD flags, HANDLE templateFile);
+BOOL WINAPI GetFileInformationByHandle(HANDLE file, BY_HANDLE_FILE_INFORMATION* info);
+}  // extern "C"
 // The registry's system environment, the expansion of %NAME% references and
 // drive types: where a service's program search differs from a user's.
 typedef struct SimRegistryKey* HKEY;

@@ -69,6 +69,9 @@ struct AccessScript {
     std::string user = "S-1-5-21-7-7-7-500";
     std::map<std::string, std::string> accounts;  // "DOMAIN\\name" -> SID, beside the well-known ones
 };
+// A folder's descriptor as Windows shows it, in SDDL: its own entries, set
+// since the start or scripted, and what its parent passes on.
+std::string FolderSddl(const std::string& path);
 // A folder locked as the documents say, and TrustedInstaller's SID.
 extern const char* const LockedFolder;
 extern const char* const TrustedInstaller;

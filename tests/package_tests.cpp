@@ -6,6 +6,7 @@
 // stores is compared each time, and the package's reader against them. Then
 // the package's rule for the folders on the way to its install folder.
 #include "packaging/msi/ansi_text.h"
+#include "packaging/msi/folder_lock.h"
 #include "packaging/msi/folder_trust.h"
 #include "packaging/msi/service_settings.h"
 #include "support/sim_control.h"
@@ -13,6 +14,8 @@
 #include <gtest/gtest.h>
 
 #include <filesystem>
+#include <fstream>
+#include <map>
 #include <functional>
 #include <memory>
 #include <string>
@@ -433,6 +436,95 @@ TEST(PackageFolder, RefusesEveryFolderOthersCouldReplace)
         EXPECT_EQ(JudgeFolder(row.reparse, row.ownerTrusted, rights(root + "/" + row.folder), rights(parent),
                               row.installFolder),
                   row.expected);
+    }
+    fs::remove_all(root);
+}
+
+// The folder lock and its rollback on the simulated file system (C:\ with
+// Windows' own rights): what the lock leaves on each folder, that a refusal
+// changes nothing, and that the rollback gives back every descriptor it
+// replaced and removes the folders it made while they are empty.
+TEST(PackageFolder, LocksTheFolderAndItsRollbackPutsBackWhatItChanged)
+{
+    namespace fs = std::filesystem;
+    const std::string root = fs::temp_directory_path() / ("holvlock-" + std::to_string(getpid()));
+    const std::string locked = "O:S-1-5-32-544D:P(A;OICI;0x1f01ff;;;S-1-5-18)(A;OICI;0x1f01ff;;;S-1-5-32-544)"
+                               "(A;OICI;0x1200a9;;;S-1-5-32-545)";
+    const std::string userOwned = "O:S-1-5-21-7-7-7-1001D:P(A;OICI;FA;;;S-1-5-21-7-7-7-1001)";
+    struct Row {
+        const char* what;
+        std::vector<std::pair<std::string, std::string>> made;  // folder, descriptor ("": what is passed on)
+        std::string link, target;                               // a junction, when given
+        std::string folder;
+        const char* says;
+        std::vector<std::string> lockedAfter;  // empty: refused, nothing changes
+        bool fileBeforeRollback;
+    } rows[] = {
+        {"C:\\SVC made fresh", {}, "", "", "SVC", "created", {"SVC"}, false},
+        {"C:\\Tools\\Holv, neither there: C:\\Tools is made locked too", {}, "", "", "Tools\\Holv", "created",
+         {"Tools", "Tools\\Holv"}, false},
+        {"Program Files\\Holv", {{"PF", ""}}, "", "", "PF\\Holv", "created", {"PF\\Holv"}, false},
+        {"an existing folder that inherits from its locked parent", {{"L", sim::LockedFolder}, {"L\\W", "O:BAD:(A;;FA;;;BA)"}},
+         "", "", "L\\W", "already existed", {"L\\W"}, false},
+        {"an existing folder of an administrator's own account", {{"A", "O:S-1-5-21-7-7-7-500D:PAI(A;OICI;FA;;;BA)"}},
+         "", "", "A", "already existed", {"A"}, false},
+        {"a junction as the folder, to a folder a user owns", {{"T", userOwned}}, "J", "T", "J", "junction", {},
+         false},
+        {"C:\\Tools made with mkdir, inheriting what C:\\ gives users", {{"Tools", ""}}, "", "", "Tools\\SVC",
+         "renamed or deleted", {}, false},
+        {"a folder that holds a file by the time of the rollback stays", {}, "", "", "SVC", "created", {"SVC"}, true},
+    };
+    auto native = [&](std::string name) {
+        for (char& c : name)
+            if (c == '\\')
+                c = '/';
+        return root + "/" + name;
+    };
+    auto wide = [](const std::string& text) { return std::wstring(text.begin(), text.end()); };
+    for (const Row& row : rows) {
+        SCOPED_TRACE(row.what);
+        sim::Reset();
+        fs::remove_all(root);
+        fs::create_directories(root);
+        sim::script().drives['C'] = {root};
+        sim::script().access.driveRoot = root;
+        sim::script().access.programFiles = native("PF");
+        std::map<std::string, std::string> before;  // what each folder there was
+        for (const auto& [folder, sddl] : row.made) {
+            fs::create_directories(native(folder));
+            if (!sddl.empty())
+                sim::script().access.files[native(folder)] = sddl;
+        }
+        if (!row.link.empty())
+            fs::create_directory_symlink(native(row.target), native(row.link));
+        for (const auto& [folder, sddl] : row.made)
+            before[folder] = sim::FolderSddl("C:\\" + folder);
+
+        std::wstring folder = wide("C:\\" + row.folder);
+        wchar_t data[LockBeforeSize + 2048], text[8192];
+        LockBefore(folder.c_str(), data, sizeof data / sizeof data[0]);
+        std::wstring path = folder;
+        bool done = LockFolder(&path[0], text, sizeof text / sizeof text[0]);
+        EXPECT_EQ(done, !row.lockedAfter.empty());
+        EXPECT_NE(std::wstring(text).find(wide(row.says)), std::wstring::npos) << std::string(text, text + wcslen(text));
+        for (const std::string& f : row.lockedAfter)
+            EXPECT_EQ(sim::FolderSddl("C:\\" + f), locked) << f;
+        if (row.lockedAfter.empty()) {
+            EXPECT_FALSE(fs::exists(native(row.folder)) && !row.link.empty() && !fs::is_symlink(native(row.link)));
+            for (const auto& [f, sddl] : before)
+                EXPECT_EQ(sim::FolderSddl("C:\\" + f), sddl) << f;
+        }
+        if (row.fileBeforeRollback)
+            std::ofstream(native(row.folder) + "/HOLVSVC.EXE") << "MZ";
+
+        UndoLock(data, text, sizeof text / sizeof text[0]);
+        for (const auto& [f, sddl] : before)
+            EXPECT_EQ(sim::FolderSddl("C:\\" + f), sddl) << "after the rollback: " << f;
+        for (const std::string& f : row.lockedAfter)
+            if (!before.count(f))
+                EXPECT_EQ(fs::exists(native(f)), row.fileBeforeRollback) << "after the rollback: " << f;
+        if (!row.link.empty())
+            EXPECT_TRUE(fs::is_symlink(native(row.link)));
     }
     fs::remove_all(root);
 }

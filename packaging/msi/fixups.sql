@@ -11,11 +11,12 @@ UPDATE `Component` SET `Condition` = 'HOLV_WORKER_FREE OR Installed' WHERE `Comp
 -- The host feature cannot be deselected (UIDisallowAbsent, 16).
 UPDATE `Feature` SET `Attributes` = 16 WHERE `Feature` = 'Host'
 
--- The service change's rollback runs in the script, at a rollback only,
--- without impersonation and whatever it returns (in-script 0x400, rollback
--- 0x100, no impersonation 0x800, continue 0x40, DLL 1): wixl writes no
--- rollback type.
+-- The rollbacks of the service change and of the folder lock run in the
+-- script, at a rollback only, without impersonation and whatever they return
+-- (in-script 0x400, rollback 0x100, no impersonation 0x800, continue 0x40,
+-- DLL 1): wixl writes no rollback type.
 UPDATE `CustomAction` SET `Type` = 3393 WHERE `Action` = 'ConfigureServiceRollback'
+UPDATE `CustomAction` SET `Type` = 3393 WHERE `Action` = 'LockFolderRollback'
 
 -- The example worker is removed with WorkerRecord, from the folder in
 -- HOLV_WORKER_DIR, which HolvInspect sets only while the file is still the

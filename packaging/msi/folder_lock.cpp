@@ -18,19 +18,24 @@
 // run what they put in its place), and an existing folder on which someone
 // else holds WRITE_DAC or WRITE_OWNER (a handle they opened before keeps those
 // rights after the lock). The package changes no folder above its own.
-#include <windows.h>
+//
+// Its rollback (HolvLockFolderRollback) puts back the owner and DACL of the
+// folder as HolvInspect read them, and removes the folders the lock made,
+// deepest first, while they are empty.
+#include "packaging/msi/folder_lock.h"
 
+#include "support/platform.h"
+
+#ifdef _WIN32
 #include <aclapi.h>
 #include <lm.h>
-#include <msi.h>
-#include <msiquery.h>
 #include <sddl.h>
+#endif
 
+#include <stdio.h>
 #include <wchar.h>
 
-#include "folder_lock.h"
-#include "folder_trust.h"
-#include "msi_log.h"
+#include "packaging/msi/folder_trust.h"
 
 enum {
     PathSize = 1024,
@@ -105,17 +110,23 @@ static void EnablePrivileges()
     CloseHandle(token);
 }
 
+// Past the root: "C:\" or "\\server\share\".
+static size_t RootLength(const wchar_t* path)
+{
+    size_t start = 3;
+    if (path[0] == L'\\' && path[1] == L'\\') {
+        int slashes = 0;
+        for (start = 2; path[start] && slashes < 2; start++)
+            slashes += path[start] == L'\\';
+    }
+    return start;
+}
+
 // The folders above it, as they would be made by anyone; then the folder
 // itself, locked from its first moment.
 static bool CreateLocked(wchar_t* folder)
 {
-    // Past the root: "C:\" or "\\server\share\".
-    size_t start = 3;
-    if (folder[0] == L'\\' && folder[1] == L'\\') {
-        int slashes = 0;
-        for (start = 2; folder[start] && slashes < 2; start++)
-            slashes += folder[start] == L'\\';
-    }
+    size_t start = RootLength(folder);
     SECURITY_ATTRIBUTES attributes = {sizeof attributes, &Lock, FALSE};
     for (size_t i = start; folder[i]; i++) {
         if (folder[i] != L'\\')
@@ -233,12 +244,7 @@ bool FolderRefusal(const wchar_t* folder, wchar_t* why, size_t size)
     if (wcslen(folder) >= PathSize)
         return false;
     wcscpy(path, folder);
-    size_t start = 3;
-    if (path[0] == L'\\' && path[1] == L'\\') {
-        int slashes = 0;
-        for (start = 2; path[start] && slashes < 2; start++)
-            slashes += path[start] == L'\\';
-    }
+    size_t start = RootLength(path);
     size_t length = wcslen(path);
     for (size_t end = start; end <= length; end++) {
         if (end < length && path[end] != L'\\')
@@ -301,34 +307,86 @@ bool FolderRefusal(const wchar_t* folder, wchar_t* why, size_t size)
     return false;
 }
 
-extern "C" UINT __stdcall HolvLockFolder(MSIHANDLE install)
+// The SDDL of a DACL less its inherited entries: "(A;OICIID;...)" goes, as
+// the parent passes those on again.
+static void DropInherited(const wchar_t* sddl, wchar_t* out, size_t size)
 {
-    wchar_t folder[PathSize], text[MessageSize];
-    DWORD length = PathSize;
-    if (MsiGetPropertyW(install, L"CustomActionData", folder, &length) != ERROR_SUCCESS || !folder[0]) {
-        LogInfo(install, L"HolvLockFolder: no folder given.");
-        return ERROR_INSTALL_FAILURE;
+    size_t n = 0;
+    for (const wchar_t* p = sddl; *p && n + 1 < size;) {
+        const wchar_t* close = *p == L'(' ? wcschr(p, L')') : NULL;
+        if (!close) {
+            out[n++] = *p++;
+            continue;
+        }
+        // The flags are the second field: from the first ';' to the next.
+        const wchar_t* flags = wcschr(p, L';');
+        const wchar_t* end = flags ? wcschr(flags + 1, L';') : NULL;
+        bool inherited = false;
+        for (const wchar_t* f = flags ? flags + 1 : close; end && f + 1 < end; f += 2)
+            inherited = inherited || (f[0] == L'I' && f[1] == L'D');
+        for (; p <= close && !inherited && n + 1 < size; p++)
+            out[n++] = *p;
+        p = close + 1;
     }
+    out[n] = 0;
+}
+
+void LockBefore(const wchar_t* folder, wchar_t* before, size_t size)
+{
+    wchar_t path[PathSize], first[PathSize] = L"", sddl[LockBeforeSize] = L"";
+    before[0] = 0;
+    if (wcslen(folder) >= PathSize)
+        return;
+    wcscpy(path, folder);
+    for (size_t n = wcslen(path); n > 3 && path[n - 1] == L'\\';)
+        path[--n] = 0;
+    size_t length = wcslen(path);
+    for (size_t end = RootLength(path); end <= length && !first[0]; end++) {
+        if (end < length && path[end] != L'\\')
+            continue;
+        wchar_t kept = path[end];
+        path[end] = 0;
+        if (GetFileAttributesW(path) == INVALID_FILE_ATTRIBUTES)
+            wcscpy(first, path);
+        path[end] = kept;
+    }
+    PSECURITY_DESCRIPTOR descriptor = NULL;
+    PSID owner;
+    PACL dacl;
+    wchar_t* text = NULL;
+    if (!first[0] &&
+        GetNamedSecurityInfoW(path, SE_FILE_OBJECT, OWNER_SECURITY_INFORMATION | DACL_SECURITY_INFORMATION, &owner,
+                              NULL, &dacl, NULL, &descriptor) == ERROR_SUCCESS &&
+        ConvertSecurityDescriptorToStringSecurityDescriptorW(
+            descriptor, SDDL_REVISION_1, OWNER_SECURITY_INFORMATION | DACL_SECURITY_INFORMATION, &text, NULL))
+        DropInherited(text, sddl, LockBeforeSize);
+    if (text)
+        LocalFree(text);
+    if (descriptor)
+        LocalFree(descriptor);
+    if (swprintf(before, size, L"%ls|%ls|%ls", path, first, sddl) < 0)
+        before[0] = 0;
+}
+
+bool LockFolder(wchar_t* folder, wchar_t* text, size_t size)
+{
     for (size_t n = wcslen(folder); n > 3 && folder[n - 1] == L'\\';)
         folder[--n] = 0;
     if (!BuildLock()) {
-        swprintf(text, MessageSize, L"HolvLockFolder: the descriptor cannot be built (error %lu).", GetLastError());
-        LogInfo(install, text);
-        return ERROR_INSTALL_FAILURE;
+        swprintf(text, size, L"HolvLockFolder: the descriptor cannot be built (error %lu).", GetLastError());
+        return false;
     }
     EnablePrivileges();
     wchar_t why[MessageSize - 64];
     if (FolderRefusal(folder, why, MessageSize - 64)) {
-        swprintf(text, MessageSize, L"HolvLockFolder: refused: %ls", why);
-        LogInfo(install, text);
-        return ERROR_INSTALL_FAILURE;
+        swprintf(text, size, L"HolvLockFolder: refused: %ls", why);
+        return false;
     }
 
     if (GetFileAttributesW(folder) == INVALID_FILE_ATTRIBUTES) {
         if (CreateLocked(folder)) {
-            swprintf(text, MessageSize, L"HolvLockFolder: created %ls with %ls.", folder, LockText);
-            LogInfo(install, text);
-            return ERROR_SUCCESS;
+            swprintf(text, size, L"HolvLockFolder: created %ls with %ls.", folder, LockText);
+            return true;
         }
         // Made meanwhile, or not to be made: set as any existing one.
     }
@@ -344,18 +402,108 @@ extern "C" UINT __stdcall HolvLockFolder(MSIHANDLE install)
                                                              OWNER_SECURITY_INFORMATION | DACL_SECURITY_INFORMATION,
                                                              &shown, NULL);
     if (error)
-        swprintf(text, MessageSize, L"HolvLockFolder: the DACL of %ls cannot be set (error %lu); the service would "
+        swprintf(text, size, L"HolvLockFolder: the DACL of %ls cannot be set (error %lu); the service would "
                  L"run what others may put there, so the installation stops.", folder, error);
     else if (same)
-        swprintf(text, MessageSize, L"HolvLockFolder: %ls already had %ls.", folder, LockText);
-    else if (swprintf(text, MessageSize, L"HolvLockFolder: %ls already existed with another owner or DACL, %ls; it "
+        swprintf(text, size, L"HolvLockFolder: %ls already had %ls.", folder, LockText);
+    else if (swprintf(text, size, L"HolvLockFolder: %ls already existed with another owner or DACL, %ls; it "
                       L"now has %ls.", folder, shown ? shown : L"(unreadable)", LockText) < 0)
-        swprintf(text, MessageSize, L"HolvLockFolder: %ls already existed with another owner or DACL (too long to "
+        swprintf(text, size, L"HolvLockFolder: %ls already existed with another owner or DACL (too long to "
                  L"show); it now has %ls.", folder, LockText);
-    LogInfo(install, text);
     if (shown)
         LocalFree(shown);
     if (before)
         LocalFree(before);
-    return error ? ERROR_INSTALL_FAILURE : ERROR_SUCCESS;
+    return !error;
+}
+
+// Appends one line to `text`.
+static void Line(wchar_t* text, size_t size, const wchar_t* format, const wchar_t* a, const wchar_t* b,
+                 unsigned long number)
+{
+    size_t n = wcslen(text);
+    if (n + 2 < size && swprintf(text + n, size - n, format, a, b, number) < 0)
+        text[n] = 0;
+}
+
+// The descriptor goes back through a handle that does not follow a junction,
+// checked to be the folder, as the lock was set. The folders the lock made
+// go deepest first; a folder with something in it stays, and those above it.
+// Evidence: MS docs SetSecurityInfo, RemoveDirectory (the folder must be
+// empty; a junction or link is removed itself).
+void UndoLock(const wchar_t* before, wchar_t* text, size_t size)
+{
+    wchar_t folder[PathSize], first[PathSize], sddl[LockBeforeSize];
+    text[0] = 0;
+    const wchar_t* bar = wcschr(before, L'|');
+    const wchar_t* bar2 = bar ? wcschr(bar + 1, L'|') : NULL;
+    if (!bar2 || (size_t)(bar - before) >= PathSize || (size_t)(bar2 - bar) > PathSize ||
+        wcslen(bar2 + 1) >= LockBeforeSize) {
+        Line(text, size, L"HolvLockFolder rollback: nothing to put back%ls%ls.", L"", L"", 0);
+        return;
+    }
+    swprintf(folder, PathSize, L"%.*ls", (int)(bar - before), before);
+    swprintf(first, PathSize, L"%.*ls", (int)(bar2 - bar - 1), bar + 1);
+    wcscpy(sddl, bar2 + 1);
+    if (!BuildLock())
+        return;
+    EnablePrivileges();
+
+    PSECURITY_DESCRIPTOR descriptor = NULL;
+    if (sddl[0] && ConvertStringSecurityDescriptorToSecurityDescriptorW(sddl, SDDL_REVISION_1, &descriptor, NULL)) {
+        PSID owner = NULL;
+        PACL dacl = NULL;
+        BOOL present = FALSE, defaulted = FALSE;
+        SECURITY_DESCRIPTOR_CONTROL control = 0;
+        DWORD revision;
+        GetSecurityDescriptorOwner(descriptor, &owner, &defaulted);
+        GetSecurityDescriptorDacl(descriptor, &present, &dacl, &defaulted);
+        GetSecurityDescriptorControl(descriptor, &control, &revision);
+        HANDLE handle = CreateFileW(folder, READ_CONTROL | WRITE_DAC | WRITE_OWNER, FILE_SHARE_READ | FILE_SHARE_WRITE,
+                                    NULL, OPEN_EXISTING, FILE_FLAG_BACKUP_SEMANTICS | FILE_FLAG_OPEN_REPARSE_POINT,
+                                    NULL);
+        DWORD error = handle == INVALID_HANDLE_VALUE ? GetLastError() : ERROR_SUCCESS;
+        BY_HANDLE_FILE_INFORMATION info;
+        if (!error && (!GetFileInformationByHandle(handle, &info) ||
+                       !(info.dwFileAttributes & FILE_ATTRIBUTE_DIRECTORY) ||
+                       (info.dwFileAttributes & FILE_ATTRIBUTE_REPARSE_POINT)))
+            error = ERROR_DIRECTORY;
+        SECURITY_INFORMATION what = OWNER_SECURITY_INFORMATION | DACL_SECURITY_INFORMATION |
+                                    ((control & SE_DACL_PROTECTED) ? PROTECTED_DACL_SECURITY_INFORMATION
+                                                                   : UNPROTECTED_DACL_SECURITY_INFORMATION);
+        if (!error)
+            error = SetSecurityInfo(handle, SE_FILE_OBJECT, what, owner, NULL, present ? dacl : NULL, NULL);
+        if (handle != INVALID_HANDLE_VALUE)
+            CloseHandle(handle);
+        if (error)
+            Line(text, size, L"HolvLockFolder rollback: the owner and DACL of %ls cannot be put back, %ls "
+                 L"(error %lu).\n", folder, sddl, error);
+        else
+            Line(text, size, L"HolvLockFolder rollback: %ls has its owner and DACL of before again, %ls.\n", folder,
+                 sddl, 0);
+        LocalFree(descriptor);
+    } else if (sddl[0]) {
+        Line(text, size, L"HolvLockFolder rollback: the owner and DACL of %ls were %ls, which cannot be read "
+             L"back (error %lu).\n", folder, sddl, GetLastError());
+    }
+
+    // From the folder up to the first one the lock made.
+    size_t firstLength = wcslen(first);
+    if (!firstLength || wcsncmp(folder, first, firstLength) != 0 ||
+        (folder[firstLength] && folder[firstLength] != L'\\'))
+        return;
+    for (size_t n = wcslen(folder); n >= firstLength;) {
+        folder[n] = 0;
+        if (!RemoveDirectoryW(folder)) {
+            Line(text, size, L"HolvLockFolder rollback: kept %ls%ls (error %lu): it is not empty, or in use.\n",
+                 folder, L"", GetLastError());
+            return;
+        }
+        Line(text, size, L"HolvLockFolder rollback: removed %ls%ls, which the installation had made.\n", folder, L"",
+             0);
+        wchar_t* slash = wcsrchr(folder, L'\\');
+        if (!slash || (size_t)(slash - folder) < firstLength)
+            break;
+        n = (size_t)(slash - folder);
+    }
 }

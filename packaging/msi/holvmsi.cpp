@@ -18,6 +18,7 @@
 //   HOLV_FOREIGN_SERVICE  the program of a service of that name from elsewhere
 //   HOLV_INTERACTIVE_ACCOUNT  the account of a service that INTERACTIVE=1 cannot be given to
 //   HOLV_SERVICE_BEFORE   what HolvConfigureService may change, for its rollback
+//   HOLV_LOCK_BEFORE      what HolvLockFolder will change, for its rollback
 //   HOLV_WAS_RUNNING      1 when the package's own service is not stopped
 //   HOLV_WORKER_FREE      1 when HOLV32IP.EXE is absent or the package's own
 //   HOLV_WORKER_DIR       the folder, when HOLV32IP.EXE is the package's own
@@ -319,6 +320,7 @@ extern "C" UINT __stdcall HolvInspect(MSIHANDLE install)
         L"HOLV_DIR_NOT_ANSI",        L"HOLV_DIR_TOO_LONG",   L"HOLV_DIR_MOVED",   L"HOLV_RENAMED",
         L"HOLV_BAD_RESTARTDELAY",    L"HOLV_FOREIGN_SERVICE", L"HOLV_SERVICE_BEFORE", L"HOLV_WAS_RUNNING",
         L"HOLV_INTERACTIVE_ACCOUNT", L"HOLV_WORKER_FREE",    L"HOLV_WORKER_DIR",     L"HOLV_DIR_UNTRUSTED",
+        L"HOLV_LOCK_BEFORE",
     };
     for (const wchar_t* finding : findings)
         MsiSetPropertyW(install, finding, L"");
@@ -351,6 +353,11 @@ extern "C" UINT __stdcall HolvInspect(MSIHANDLE install)
             Refuse(install, L"HOLV_DIR_UNTRUSTED", why, why);
             return ERROR_SUCCESS;
         }
+        static wchar_t before[LockBeforeSize + 2 * PathSize];
+        if (folderFits) {
+            LockBefore(r.folder, before, LockBeforeSize + 2 * PathSize);
+            MsiSetPropertyW(install, L"HOLV_LOCK_BEFORE", before);
+        }
         // One installation of the package serves one service, in one folder.
         if (r.savedName[0] && wcscmp(r.name, r.savedName) != 0) {
             swprintf(reason, MessageSize,
@@ -375,6 +382,37 @@ extern "C" UINT __stdcall HolvInspect(MSIHANDLE install)
     if (r.name[0])
         InspectService(install, r);
     InspectWorker(install, r.folder, savedHash);
+    return ERROR_SUCCESS;
+}
+
+// The folder lock (folder_lock.cpp), with its log line.
+extern "C" UINT __stdcall HolvLockFolder(MSIHANDLE install)
+{
+    static wchar_t folder[PathSize], text[LockBeforeSize];
+    if (!GetProperty(install, L"CustomActionData", folder, PathSize) || !folder[0]) {
+        LogInfo(install, L"HolvLockFolder: no folder given.");
+        return ERROR_INSTALL_FAILURE;
+    }
+    bool locked = LockFolder(folder, text, LockBeforeSize);
+    LogInfo(install, text);
+    return locked ? ERROR_SUCCESS : ERROR_INSTALL_FAILURE;
+}
+
+// The lock's rollback, from HolvInspect's HOLV_LOCK_BEFORE. It always
+// succeeds: what it could not put back is in the log.
+extern "C" UINT __stdcall HolvLockFolderRollback(MSIHANDLE install)
+{
+    static wchar_t before[LockBeforeSize + 2 * PathSize], text[2 * MessageSize];
+    if (!GetProperty(install, L"CustomActionData", before, LockBeforeSize + 2 * PathSize) || !before[0])
+        return ERROR_SUCCESS;
+    UndoLock(before, text, 2 * MessageSize);
+    for (wchar_t* line = text; *line;) {
+        wchar_t* end = wcschr(line, L'\n');
+        if (end)
+            *end = 0;
+        LogInfo(install, line);
+        line = end ? end + 1 : line + wcslen(line);
+    }
     return ERROR_SUCCESS;
 }
 

@@ -224,6 +224,7 @@ void Reset()
     s.events.clear();
     s.environment.clear();
     s.creationTimes.clear();
+    s.descriptors.clear();
     s.handles.clear();
     s.processes.clear();
     s.handler = nullptr;

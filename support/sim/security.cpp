@@ -361,8 +361,14 @@ const std::string* Given(const std::map<std::string, std::string>& map, const st
     return nullptr;
 }
 
-Descriptor FileDescriptor(const sim::AccessScript& access, const std::string& path, bool folder)
+// A file's own descriptor, without what it takes from its folder: one set
+// since the start, else the script's, else Windows' default for C:\ and
+// Program Files; "" for one that has nothing but what is passed on.
+std::string OwnText(const sim::AccessScript& access, const std::string& path)
 {
+    auto set = S().descriptors.find(path);
+    if (set != S().descriptors.end())
+        return set->second;
     const std::string* given = Given(access.files, path);
     std::string text = given ? *given
                        : !access.driveRoot.empty() && path == Real(Native(access.driveRoot.c_str()))
@@ -373,7 +379,13 @@ Descriptor FileDescriptor(const sim::AccessScript& access, const std::string& pa
     std::string parent = fs::path(path).parent_path().string();
     if (text.empty() && (parent.empty() || parent == path))
         text = sim::LockedFolder;
-    Descriptor d = Parse(text);
+    return text;
+}
+
+Descriptor FileDescriptor(const sim::AccessScript& access, const std::string& path, bool folder)
+{
+    std::string parent = fs::path(path).parent_path().string();
+    Descriptor d = Parse(OwnText(access, path));
     if (d.owner.empty())
         d.owner = "S-1-5-32-544";  // made by an administrator
     if (d.isProtected || d.nullDacl || parent.empty() || parent == path)
@@ -690,5 +702,463 @@ BOOL WINAPI CheckTokenMembership(HANDLE token, PSID sid, BOOL* member)
     const auto& admins = access.administrators;
     bool admin = std::find(admins.begin(), admins.end(), access.user) != admins.end();
     *member = wanted == access.user || (wanted == "S-1-5-32-544" && admin) || wanted == "S-1-1-0";
+    return TRUE;
+}
+
+// ---- Descriptors built in memory and set on folders: the package's lock.
+
+namespace {
+
+std::string Narrow(LPCWSTR text)
+{
+    std::string out;
+    for (; text && *text; text++)
+        out += *text < 0x80 ? (char)*text : '?';
+    return out;
+}
+
+// SDDL text of a descriptor, in the form Parse reads: rights in hex, SIDs
+// spelt out, flags in letters.
+std::string Sddl(const Descriptor& d, bool owner = true)
+{
+    std::string text = owner && !d.owner.empty() ? "O:" + d.owner : "";
+    text += "D:";
+    if (d.nullDacl)
+        return text + "NO_ACCESS_CONTROL";
+    if (d.isProtected)
+        text += "P";
+    for (const Ace& ace : d.aces) {
+        std::string type = Hex(ace.type), flags;
+        for (const auto& known : AceTypes)
+            if (known.second == ace.type)
+                type = known.first;
+        for (const auto& flag : FlagCodes)
+            if (ace.flags & flag.second)
+                flags += flag.first;
+        char mask[16];
+        snprintf(mask, sizeof mask, "0x%x", (unsigned)ace.mask);
+        text += "(" + type + ";" + flags + ";" + mask + ";" + ace.objectType + ";" + ace.inheritedObjectType + ";" +
+                ace.sid + (ace.condition.empty() ? "" : ";" + ace.condition) + ")";
+    }
+    return text;
+}
+
+DWORD SidLength(const void* sid) { return 8 + 4 * ((const BYTE*)sid)[1]; }
+
+// An ACL in Windows' layout, as the ACEs Parse makes; an object ACE's GUIDs
+// are not read back.
+std::vector<Ace> DecodeAcl(const ACL* acl)
+{
+    std::vector<Ace> aces;
+    const BYTE* at = (const BYTE*)acl + sizeof(ACL);
+    for (WORD i = 0; acl && i < acl->AceCount; i++) {
+        const ACE_HEADER* header = (const ACE_HEADER*)at;
+        Ace ace;
+        ace.type = header->AceType;
+        ace.flags = header->AceFlags;
+        memcpy(&ace.mask, at + 4, 4);
+        const BYTE* sid = at + 8;
+        if (IsObjectAce(ace.type)) {
+            DWORD present;
+            memcpy(&present, sid, 4);
+            sid += 4 + 16 * (((present & 1) ? 1 : 0) + ((present & 2) ? 1 : 0));
+        }
+        ace.sid = SidText(sid);
+        const BYTE* rest = sid + SidLength(sid);
+        if (rest + 4 <= at + header->AceSize && memcmp(rest, "artx", 4) == 0)
+            ace.condition = std::string((const char*)rest + 4, strnlen((const char*)rest + 4, at + header->AceSize - rest - 4));
+        aces.push_back(ace);
+        at += header->AceSize;
+    }
+    return aces;
+}
+
+// A descriptor in either form: self-relative (offsets) or absolute (pointers).
+Descriptor Decode(const void* descriptor)
+{
+    Descriptor d;
+    WORD control;
+    memcpy(&control, (const BYTE*)descriptor + 2, 2);
+    const void* owner;
+    const ACL* dacl;
+    if (control & SE_SELF_RELATIVE) {
+        owner = Field(descriptor, 4) ? (const BYTE*)descriptor + Field(descriptor, 4) : nullptr;
+        dacl = Field(descriptor, 16) ? (const ACL*)((const BYTE*)descriptor + Field(descriptor, 16)) : nullptr;
+    } else {
+        owner = ((const SECURITY_DESCRIPTOR*)descriptor)->Owner;
+        dacl = ((const SECURITY_DESCRIPTOR*)descriptor)->Dacl;
+    }
+    if (owner)
+        d.owner = SidText(owner);
+    d.isProtected = (control & SE_DACL_PROTECTED) != 0;
+    d.nullDacl = (control & SE_DACL_PRESENT) && !dacl;
+    d.aces = DecodeAcl(dacl);
+    return d;
+}
+
+// What a folder's own descriptor becomes when an owner or a DACL is set on
+// it: the ACEs given, less those marked inherited (they come from the
+// parent); protected as the flags say, or as it was when neither is given.
+// Evidence: MS docs SECURITY_INFORMATION (PROTECTED_DACL_SECURITY_INFORMATION:
+// "The DACL cannot inherit ACEs"; UNPROTECTED_: "The DACL inherits ACEs from
+// the parent object"), SetSecurityInfo.
+void SetOwn(const std::string& path, SECURITY_INFORMATION info, PSID owner, PACL dacl)
+{
+    Descriptor d = Parse(OwnText(S().script.access, path));
+    if ((info & OWNER_SECURITY_INFORMATION) && owner)
+        d.owner = SidText(owner);
+    if (info & DACL_SECURITY_INFORMATION) {
+        d.nullDacl = !dacl;
+        d.aces.clear();
+        for (const Ace& ace : DecodeAcl(dacl))
+            if (!(ace.flags & INHERITED_ACE))
+                d.aces.push_back(ace);
+        if (info & PROTECTED_DACL_SECURITY_INFORMATION)
+            d.isProtected = true;
+        else if (info & UNPROTECTED_DACL_SECURITY_INFORMATION)
+            d.isProtected = false;
+    }
+    S().descriptors[path] = Sddl(d);
+}
+
+bool IsLink(const std::string& native)
+{
+    struct stat st;
+    return lstat(native.c_str(), &st) == 0 && S_ISLNK(st.st_mode);
+}
+
+bool IsFolder(const std::string& native)
+{
+    struct stat st;
+    return stat(native.c_str(), &st) == 0 && S_ISDIR(st.st_mode);
+}
+
+template <typename T>
+void* Copy(const std::vector<T>& bytes)
+{
+    void* block = Allocate(bytes.size() * sizeof(T));
+    memcpy(block, bytes.data(), bytes.size() * sizeof(T));
+    return block;
+}
+
+}  // namespace
+
+namespace sim {
+std::string FolderSddl(const std::string& path)
+{
+    std::lock_guard<std::mutex> lock(S().m);
+    std::string native = Real(Native(path.c_str()));
+    Descriptor d = FileDescriptor(S().script.access, native, true);
+    return Sddl(d);
+}
+}  // namespace sim
+
+BOOL WINAPI CreateWellKnownSid(WELL_KNOWN_SID_TYPE type, PSID domain, PSID sid, DWORD* size)
+{
+    (void)domain;
+    const char* text = type == WinLocalSystemSid             ? "S-1-5-18"
+                       : type == WinBuiltinAdministratorsSid ? "S-1-5-32-544"
+                       : type == WinBuiltinUsersSid          ? "S-1-5-32-545"
+                                                             : nullptr;
+    if (!text)
+        return Fail(ERROR_INVALID_PARAMETER);
+    std::vector<BYTE> bytes = SidBytes(text);
+    if (!sid || *size < bytes.size())
+        return (*size = (DWORD)bytes.size(), Fail(ERROR_INSUFFICIENT_BUFFER));
+    memcpy(sid, bytes.data(), bytes.size());
+    *size = (DWORD)bytes.size();
+    return TRUE;
+}
+
+DWORD WINAPI GetLengthSid(PSID sid) { return SidLength(sid); }
+
+BOOL WINAPI EqualSid(PSID a, PSID b)
+{
+    LastError = 0;
+    return a && b && SidLength(a) == SidLength(b) && memcmp(a, b, SidLength(a)) == 0;
+}
+
+BOOL WINAPI CopySid(DWORD size, PSID to, PSID from)
+{
+    if (size < SidLength(from))
+        return Fail(ERROR_INSUFFICIENT_BUFFER);
+    memcpy(to, from, SidLength(from));
+    return TRUE;
+}
+
+BOOL WINAPI ConvertStringSidToSidW(LPCWSTR text, PSID* sid)
+{
+    try {
+        *sid = Copy(SidBytes(SidOf(Narrow(text))));
+        return TRUE;
+    } catch (const std::exception&) {
+        return Fail(ERROR_INVALID_SID);
+    }
+}
+
+BOOL WINAPI InitializeAcl(PACL acl, DWORD size, DWORD revision)
+{
+    if (size < sizeof(ACL) || size > 0xFFFF || revision != ACL_REVISION)
+        return Fail(ERROR_INVALID_PARAMETER);
+    acl->AclRevision = (BYTE)revision;
+    acl->Sbz1 = 0;
+    acl->AclSize = (WORD)size;
+    acl->AceCount = 0;
+    acl->Sbz2 = 0;
+    return TRUE;
+}
+
+// Evidence: MS docs AddAccessAllowedAceEx (added at the end of the ACL;
+// ERROR_ALLOTTED_SPACE_EXCEEDED when it does not fit).
+BOOL WINAPI AddAccessAllowedAceEx(PACL acl, DWORD revision, DWORD flags, DWORD mask, PSID sid)
+{
+    if (!acl || revision != ACL_REVISION || !sid)
+        return Fail(ERROR_INVALID_PARAMETER);
+    BYTE* at = (BYTE*)acl + sizeof(ACL);
+    for (WORD i = 0; i < acl->AceCount; i++)
+        at += ((ACE_HEADER*)at)->AceSize;
+    DWORD size = 8 + SidLength(sid);
+    if (at + size > (BYTE*)acl + acl->AclSize)
+        return Fail(ERROR_ALLOTTED_SPACE_EXCEEDED);
+    ACE_HEADER header = {ACCESS_ALLOWED_ACE_TYPE, (BYTE)flags, (WORD)size};
+    memcpy(at, &header, 4);
+    memcpy(at + 4, &mask, 4);
+    memcpy(at + 8, sid, SidLength(sid));
+    acl->AceCount++;
+    return TRUE;
+}
+
+BOOL WINAPI InitializeSecurityDescriptor(PSECURITY_DESCRIPTOR descriptor, DWORD revision)
+{
+    if (revision != SECURITY_DESCRIPTOR_REVISION)
+        return Fail(ERROR_INVALID_PARAMETER);
+    memset(descriptor, 0, sizeof(SECURITY_DESCRIPTOR));
+    ((SECURITY_DESCRIPTOR*)descriptor)->Revision = (BYTE)revision;
+    return TRUE;
+}
+
+BOOL WINAPI SetSecurityDescriptorOwner(PSECURITY_DESCRIPTOR descriptor, PSID owner, BOOL defaulted)
+{
+    (void)defaulted;
+    ((SECURITY_DESCRIPTOR*)descriptor)->Owner = owner;
+    return TRUE;
+}
+
+BOOL WINAPI SetSecurityDescriptorDacl(PSECURITY_DESCRIPTOR descriptor, BOOL present, PACL dacl, BOOL defaulted)
+{
+    (void)defaulted;
+    SECURITY_DESCRIPTOR* d = (SECURITY_DESCRIPTOR*)descriptor;
+    d->Dacl = present ? dacl : nullptr;
+    d->Control = present ? d->Control | SE_DACL_PRESENT : d->Control & ~SE_DACL_PRESENT;
+    return TRUE;
+}
+
+BOOL WINAPI SetSecurityDescriptorControl(PSECURITY_DESCRIPTOR descriptor, SECURITY_DESCRIPTOR_CONTROL mask,
+                                         SECURITY_DESCRIPTOR_CONTROL bits)
+{
+    SECURITY_DESCRIPTOR* d = (SECURITY_DESCRIPTOR*)descriptor;
+    d->Control = (WORD)((d->Control & ~mask) | (bits & mask));
+    return TRUE;
+}
+
+BOOL WINAPI GetSecurityDescriptorControl(PSECURITY_DESCRIPTOR descriptor, SECURITY_DESCRIPTOR_CONTROL* control,
+                                         LPDWORD revision)
+{
+    memcpy(control, (BYTE*)descriptor + 2, 2);
+    *revision = ((BYTE*)descriptor)[0];
+    return TRUE;
+}
+
+BOOL WINAPI ConvertSecurityDescriptorToStringSecurityDescriptorW(PSECURITY_DESCRIPTOR descriptor, DWORD revision,
+                                                                 SECURITY_INFORMATION info, LPWSTR* text,
+                                                                 PULONG length)
+{
+    if (!descriptor || revision != SDDL_REVISION_1)
+        return Fail(ERROR_INVALID_PARAMETER);
+    Descriptor d = Decode(descriptor);
+    std::string sddl = Sddl(d, (info & OWNER_SECURITY_INFORMATION) != 0);
+    if (!(info & DACL_SECURITY_INFORMATION))
+        sddl = sddl.substr(0, sddl.find("D:"));
+    std::wstring wide(sddl.begin(), sddl.end());
+    *text = (LPWSTR)Copy(std::vector<wchar_t>(wide.c_str(), wide.c_str() + wide.size() + 1));
+    if (length)
+        *length = (unsigned long)wide.size() + 1;
+    return TRUE;
+}
+
+BOOL WINAPI ConvertStringSecurityDescriptorToSecurityDescriptorW(LPCWSTR text, DWORD revision,
+                                                                 PSECURITY_DESCRIPTOR* descriptor, PULONG size)
+{
+    if (!text || revision != SDDL_REVISION_1)
+        return Fail(ERROR_INVALID_PARAMETER);
+    try {
+        std::vector<BYTE> bytes = Binary(Parse(Narrow(text)));
+        *descriptor = Copy(bytes);
+        if (size)
+            *size = (unsigned long)bytes.size();
+        return TRUE;
+    } catch (const std::exception&) {
+        return Fail(ERROR_INVALID_PARAMETER);
+    }
+}
+
+DWORD WINAPI GetNamedSecurityInfoW(LPCWSTR name, SE_OBJECT_TYPE type, SECURITY_INFORMATION info, PSID* owner,
+                                   PSID* group, PACL* dacl, PACL* sacl, PSECURITY_DESCRIPTOR* descriptor)
+{
+    return GetNamedSecurityInfoA(Narrow(name).c_str(), type, info, owner, group, dacl, sacl, descriptor);
+}
+
+// Evidence: MS docs GetSecurityInfo and SetSecurityInfo (the handle needs
+// READ_CONTROL to read, WRITE_OWNER and WRITE_DAC to set).
+DWORD WINAPI GetSecurityInfo(HANDLE handle, SE_OBJECT_TYPE type, SECURITY_INFORMATION info, PSID* owner,
+                             PSID* group, PACL* dacl, PACL* sacl, PSECURITY_DESCRIPTOR* descriptor)
+{
+    auto lock = Enter("GetSecurityInfo", Hex(info));
+    Handle* h = Find(S(), handle);
+    if (!h || h->kind != Kind::File || type != SE_FILE_OBJECT)
+        return ERROR_INVALID_HANDLE;
+    if (!(h->access & READ_CONTROL))
+        return ERROR_ACCESS_DENIED;
+    std::vector<BYTE> bytes = Binary(FileDescriptor(S().script.access, Real(h->name), IsFolder(h->name)));
+    BYTE* block = (BYTE*)Copy(bytes);
+    if (owner)
+        *owner = (info & OWNER_SECURITY_INFORMATION) && Field(block, 4) ? block + Field(block, 4) : nullptr;
+    if (group)
+        *group = nullptr;
+    if (sacl)
+        *sacl = nullptr;
+    if (dacl)
+        *dacl = (info & DACL_SECURITY_INFORMATION) && Field(block, 16) ? (PACL)(block + Field(block, 16)) : nullptr;
+    if (descriptor)
+        *descriptor = block;
+    else
+        LocalFree(block);
+    return ERROR_SUCCESS;
+}
+
+DWORD WINAPI SetSecurityInfo(HANDLE handle, SE_OBJECT_TYPE type, SECURITY_INFORMATION info, PSID owner, PSID group,
+                             PACL dacl, PACL sacl)
+{
+    auto lock = Enter("SetSecurityInfo", Hex(info));
+    (void)group, (void)sacl;
+    Handle* h = Find(S(), handle);
+    if (!h || h->kind != Kind::File || type != SE_FILE_OBJECT)
+        return ERROR_INVALID_HANDLE;
+    if (((info & OWNER_SECURITY_INFORMATION) && !(h->access & WRITE_OWNER)) ||
+        ((info & DACL_SECURITY_INFORMATION) && !(h->access & WRITE_DAC)))
+        return ERROR_ACCESS_DENIED;
+    SetOwn(h->link ? Absolute(h->name) : Real(h->name), info, owner, dacl);
+    return ERROR_SUCCESS;
+}
+
+HANDLE WINAPI GetCurrentThread(void) { return (HANDLE)(intptr_t)-2; }
+
+// A thread that impersonates no one has no token of its own.
+BOOL WINAPI OpenThreadToken(HANDLE thread, DWORD access, BOOL self, HANDLE* token)
+{
+    (void)thread, (void)access, (void)self, (void)token;
+    return Fail(ERROR_NO_TOKEN);
+}
+
+BOOL WINAPI LookupPrivilegeValueW(LPCWSTR system, LPCWSTR name, LUID* luid)
+{
+    (void)system;
+    luid->LowPart = (DWORD)std::hash<std::string>{}(Narrow(name));
+    luid->HighPart = 0;
+    return TRUE;
+}
+
+BOOL WINAPI AdjustTokenPrivileges(HANDLE token, BOOL disableAll, PTOKEN_PRIVILEGES state, DWORD size,
+                                  PTOKEN_PRIVILEGES previous, LPDWORD needed)
+{
+    auto lock = Enter("AdjustTokenPrivileges", "");
+    (void)disableAll, (void)state, (void)size, (void)previous, (void)needed;
+    Handle* h = Find(S(), token);
+    if (!h || h->name != "token")
+        return Fail(ERROR_INVALID_HANDLE);
+    LastError = 0;
+    return TRUE;
+}
+
+DWORD WINAPI GetFileAttributesW(LPCWSTR path) { return GetFileAttributesA(Narrow(path).c_str()); }
+
+// A folder made with a descriptor has it as its own; without one it takes
+// what its parent passes on. Evidence: MS docs CreateDirectory
+// (lpSecurityAttributes; ERROR_ALREADY_EXISTS, ERROR_PATH_NOT_FOUND).
+BOOL WINAPI CreateDirectoryW(LPCWSTR path, LPSECURITY_ATTRIBUTES attributes)
+{
+    std::string name = Narrow(path);
+    auto lock = Enter("CreateDirectoryW", Text(name.c_str()));
+    if (DWORD error = NameError(name.c_str(), false))
+        return Fail(error);
+    std::string native = Native(name.c_str());
+    struct stat st;
+    if (lstat(native.c_str(), &st) == 0)
+        return Fail(ERROR_ALREADY_EXISTS);
+    if (mkdir(native.c_str(), 0755) != 0)
+        return Fail(errno == ENOENT ? ERROR_PATH_NOT_FOUND : ERROR_ACCESS_DENIED);
+    if (attributes && attributes->lpSecurityDescriptor) {
+        Descriptor d = Decode(attributes->lpSecurityDescriptor);
+        std::vector<Ace> own;
+        for (const Ace& ace : d.aces)
+            if (!(ace.flags & INHERITED_ACE))
+                own.push_back(ace);
+        d.aces = own;
+        S().descriptors[Real(native)] = Sddl(d);
+    }
+    return TRUE;
+}
+
+// A junction or link is removed itself, never what it leads to.
+// Evidence: MS docs RemoveDirectory ("If the path points to a symbolic link,
+// the symbolic link is removed"; the folder must be empty).
+BOOL WINAPI RemoveDirectoryW(LPCWSTR path)
+{
+    std::string name = Narrow(path);
+    auto lock = Enter("RemoveDirectoryW", Text(name.c_str()));
+    std::string native = Native(name.c_str());
+    if (IsLink(native))
+        return unlink(native.c_str()) == 0 ? TRUE : Fail(ERROR_ACCESS_DENIED);
+    std::string real = Real(native);
+    if (rmdir(native.c_str()) != 0)
+        return Fail(errno == ENOENT ? ERROR_FILE_NOT_FOUND : errno == ENOTEMPTY ? ERROR_DIR_NOT_EMPTY
+                    : errno == ENOTDIR ? ERROR_DIRECTORY : ERROR_ACCESS_DENIED);
+    S().descriptors.erase(real);
+    return TRUE;
+}
+
+// A folder opens only with backup semantics; with FILE_FLAG_OPEN_REPARSE_POINT
+// a junction or link opens as itself. Evidence: MS docs CreateFile
+// ("Directories": FILE_FLAG_BACKUP_SEMANTICS; FILE_FLAG_OPEN_REPARSE_POINT).
+HANDLE WINAPI CreateFileW(LPCWSTR path, DWORD access, DWORD share, LPSECURITY_ATTRIBUTES attributes,
+                          DWORD disposition, DWORD flags, HANDLE templateFile)
+{
+    std::string name = Narrow(path);
+    std::string native = Native(name.c_str());
+    bool link = (flags & FILE_FLAG_OPEN_REPARSE_POINT) && IsLink(native);
+    if (!(flags & FILE_FLAG_BACKUP_SEMANTICS) || (!link && !IsFolder(native)))
+        return CreateFileA(name.c_str(), access, share, attributes, disposition, flags, templateFile);
+    auto lock = Enter("CreateFileW", Text(name.c_str()) + "," + Hex(access));
+    if (disposition != OPEN_EXISTING)
+        return (Fail(ERROR_ACCESS_DENIED), INVALID_HANDLE_VALUE);
+    Handle h{Kind::File, native};
+    h.pid = (DWORD)-1;  // no descriptor of this machine to read or write
+    h.access = access;
+    h.share = share;
+    h.link = link;
+    return NewHandle(S(), h);
+}
+
+BOOL WINAPI GetFileInformationByHandle(HANDLE file, BY_HANDLE_FILE_INFORMATION* info)
+{
+    auto lock = Enter("GetFileInformationByHandle", "");
+    Handle* h = Find(S(), file);
+    if (!h || h->kind != Kind::File)
+        return Fail(ERROR_INVALID_HANDLE);
+    memset(info, 0, sizeof *info);
+    bool folder = IsFolder(h->name);
+    info->dwFileAttributes = (folder ? FILE_ATTRIBUTE_DIRECTORY : FILE_ATTRIBUTE_NORMAL) |
+                             (h->link ? FILE_ATTRIBUTE_REPARSE_POINT : 0);
+    info->nNumberOfLinks = 1;
     return TRUE;
 }

@@ -41,6 +41,7 @@ struct Handle {
     DWORD pid = 0;  // for a file: its descriptor
     DWORD access = 0, share = 0;  // for a file: as opened
     uint64_t lockAt = 0, lockLength = 0;  // for a file: its byte-range lock, if any
+    bool link = false;  // a folder's handle on the junction or link itself
     std::vector<std::string> results;
 };
 
@@ -63,6 +64,9 @@ struct State {
     std::map<std::string, sim::Event> events;
     std::map<std::string, std::string> environment;
     std::map<std::string, uint64_t> creationTimes;  // by absolute path
+    // Descriptors set since the start (SetSecurityInfo, CreateDirectoryW), in
+    // SDDL, by the folder's real path; they take the place of the script's.
+    std::map<std::string, std::string> descriptors;
     std::map<uintptr_t, Handle> handles;
     uintptr_t nextHandle = 0x1000;
     std::vector<Process> processes;

@@ -47,7 +47,7 @@ actual=$(
             END {for (i = 1; i <= n; i++) if (mark[i]) print name[i - 1] " < " name[i] " < " name[i + 1]}'
     echo "[The package's own actions after Inspect: type target condition, both sequences]"
     for sequence in InstallExecuteSequence InstallUISequence; do
-        table "$sequence" '$1 ~ /^(KeepWorker|Remember|Reinstall|Configure|Restart|RemoveService)/ {print $1, $2}'
+        table "$sequence" '$1 ~ /^(KeepWorker|Remember|Reinstall|Configure|Restart|RemoveService|LockFolder)/ {print $1, $2}'
     done | LC_ALL=C sort -u | while IFS="$(printf '\t')" read -r action condition; do
         printf '%s\t%s\n' "$(table CustomAction "\$1 == \"$action\" {print \$1, \$2, \$4}")" "$condition"
     done
@@ -116,7 +116,9 @@ RememberRestartDelay < ReinstallHost < LaunchConditions
 InstallInitialize < RemoveExistingProducts < ProcessComponents
 StopServices < AwaitStopData < AwaitStop
 AwaitStopData < AwaitStop < DeleteServices
-RemoveFiles < LockFolderData < LockFolder
+RemoveFiles < LockFolderRollbackData < LockFolderRollback
+LockFolderRollbackData < LockFolderRollback < LockFolderData
+LockFolderRollback < LockFolderData < LockFolder
 LockFolderData < LockFolder < InstallFiles
 WriteRegistryValues < ConfigureServiceRollbackData < ConfigureServiceRollback
 ConfigureServiceRollbackData < ConfigureServiceRollback < ConfigureServiceData
@@ -132,6 +134,10 @@ ConfigureServiceData|51|[SERVICENAME]@BAR@[INTERACTIVE]@BAR@[STARTTYPE]@BAR@[RES
 ConfigureServiceRollback|3393|HolvConfigureServiceRollback|$Settings=3
 ConfigureServiceRollbackData|51|[HOLV_SERVICE_BEFORE]|$Settings=3
 KeepWorker|51|ALL|NOT Installed AND HOLV_OLDER_FOUND AND HOLV_SAVED_WORKER_SHA256 AND NOT (Preselected OR ADDLOCAL OR REMOVE OR ADDSOURCE OR ADDDEFAULT OR REINSTALL OR ADVERTISE OR COMPADDLOCAL OR COMPADDSOURCE OR COMPADDDEFAULT OR FILEADDLOCAL OR FILEADDSOURCE OR FILEADDDEFAULT)
+LockFolder|3073|HolvLockFolder|$Settings=3
+LockFolderData|51|[INSTALLDIR]|$Settings=3
+LockFolderRollback|3393|HolvLockFolderRollback|$Settings=3
+LockFolderRollbackData|51|[HOLV_LOCK_BEFORE]|$Settings=3
 ReinstallHost|51|Host|Installed AND NOT REINSTALL AND NOT REMOVE~="ALL"
 RememberRestartDelay|51|[RESTARTDELAY]|RESTARTDELAY
 RemoveService|3073|HolvRemoveService|$Settings=2
