@@ -70,8 +70,11 @@ for preset in windows-x86 windows-x64; do
         windows-x64) toolchain=mingw-x86_64.cmake ;;
     esac
     dir=$root/build/release-$preset
-    # Always from nothing: a folder built before may hold signed programs.
-    rm -rf "$dir"
+    # A folder built before keeps its objects, but every program is linked
+    # again (it may have been signed) and every package made again.
+    if [ -d "$dir" ]; then
+        find "$dir" -maxdepth 3 \( -name '*.EXE' -o -name '*.DLL' -o -name '*.msi' -o -name '*.zip' \) -delete
+    fi
     echo "release: $preset in $dir (SOURCE_DATE_EPOCH=$SOURCE_DATE_EPOCH)"
     cmake -S "$root" -B "$dir" -DCMAKE_TOOLCHAIN_FILE="$root/cmake/$toolchain" -DCMAKE_BUILD_TYPE=MinSizeRel \
         -DHOLV_SOURCE_DATE_EPOCH="$SOURCE_DATE_EPOCH" >"$dir.log" 2>&1 || { cat "$dir.log" >&2; exit 1; }
@@ -83,6 +86,8 @@ for preset in windows-x86 windows-x64; do
         for f in "${files[@]}"; do
             sign_file "$f" "$f"
         done
+        # The checksum again, for the signed bytes; the signature leaves it out.
+        python3 "$root/cmake/pe_stamp.py" "$SOURCE_DATE_EPOCH" "${files[@]}"
         # Newer than their objects, so the build below packs them as they are.
     fi
     # The packages (and the rest of the build) from the signed programs.
