@@ -76,6 +76,15 @@ done
 python3 "$src/cmake/pe_stamp.py" check "$epoch" $(find "$scratch/x" -type f \( -iname '*.exe' -o -iname '*.dll' \)) ||
     fail "a signed program's time stamp or checksum is wrong"
 
+# The signed programs are the unsigned ones with a signature added.
+for pe in $(find "$scratch/x" -path '*.zip/*' -type f -name '*.EXE'); do
+    osslsigncode remove-signature -in "$pe" -out "$pe.plain" >/dev/null 2>&1 ||
+        fail "cannot take the signature off ${pe#$scratch/}"
+    unzip -p "$scratch/a/$(basename "$(dirname "$(dirname "$pe")")")" \
+        "${pe#$(dirname "$(dirname "$pe")")/}" >"$pe.unsigned" || fail "${pe#$scratch/} not in the unsigned ZIP"
+    cmp -s "$pe.plain" "$pe.unsigned" || fail "${pe#$scratch/} without its signature is not the unsigned program"
+done
+
 # One byte changed in a signed program's code.
 tampered=$scratch/tampered.exe
 cp "$(find "$scratch/x" -name HOLVSVC.EXE | head -1)" "$tampered"
