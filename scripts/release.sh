@@ -72,9 +72,8 @@ for preset in windows-x86 windows-x64; do
     dir=$root/build/release-$preset
     # A folder built before keeps its objects, but every program is linked
     # again (it may have been signed) and every package made again.
-    if [ -d "$dir" ]; then
-        find "$dir" -maxdepth 3 \( -name '*.EXE' -o -name '*.DLL' -o -name '*.msi' -o -name '*.zip' \) -delete
-    fi
+    mkdir -p "$dir"
+    find "$dir" -maxdepth 3 \( -name '*.EXE' -o -name '*.DLL' -o -name '*.msi' -o -name '*.zip' \) -delete
     echo "release: $preset in $dir (SOURCE_DATE_EPOCH=$SOURCE_DATE_EPOCH)"
     cmake -S "$root" -B "$dir" -DCMAKE_TOOLCHAIN_FILE="$root/cmake/$toolchain" -DCMAKE_BUILD_TYPE=MinSizeRel \
         -DHOLV_SOURCE_DATE_EPOCH="$SOURCE_DATE_EPOCH" -DCMAKE_SKIP_INSTALL_ALL_DEPENDENCY=ON >"$dir.log" 2>&1 || { cat "$dir.log" >&2; exit 1; }
