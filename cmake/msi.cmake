@@ -43,6 +43,7 @@ function(holv_msi_command output version host_target stage check_tool)
         ${PROJECT_SOURCE_DIR}/packaging/msi/holvsvc.wxs
         ${PROJECT_SOURCE_DIR}/packaging/msi/fixups.sql
         ${PROJECT_SOURCE_DIR}/packaging/msi/build.cmake
+        ${PROJECT_SOURCE_DIR}/cmake/msi_summary.py
         ${PROJECT_BINARY_DIR}/package/HOLV32.INI
         ${PROJECT_BINARY_DIR}/package/docs/administrator.md
         ${PROJECT_BINARY_DIR}/package/docs/worker.md
@@ -60,6 +61,8 @@ function(holv_msi_command output version host_target stage check_tool)
             -D VERSION=${version} -D ARCH=${HOLV_MSI_ARCH}
             -D HOST=$<TARGET_FILE:${host_target}> -D WORKER=$<TARGET_FILE:holvworker>
             -D HOLVMSI=$<TARGET_FILE:holvmsi> -D CHECK_TOOL=${check_tool}
+            -D EPOCH=${HOLV_SOURCE_DATE_EPOCH}
+            -D PYTHON=${Python3_EXECUTABLE} -D SUMMARY=${PROJECT_SOURCE_DIR}/cmake/msi_summary.py
             -D INI=${PROJECT_BINARY_DIR}/package/HOLV32.INI
             -D ADMIN_GUIDE=${PROJECT_BINARY_DIR}/package/docs/administrator.md
             -D WORKER_GUIDE=${PROJECT_BINARY_DIR}/package/docs/worker.md

@@ -80,3 +80,20 @@ add_test(NAME release.zip_files
     COMMAND bash ${PROJECT_SOURCE_DIR}/cmake/check_zip_files.sh ${CMAKE_COMMAND} ${PROJECT_BINARY_DIR}
         ${PROJECT_BINARY_DIR}/package/README.txt ${PROJECT_BINARY_DIR}/zip-check)
 set_tests_properties(release.zip_files PROPERTIES LABELS release)
+
+# The whole release, twice unsigned from two clones and once signed: in the
+# 64-bit build only, as it builds both.
+if(CMAKE_SIZEOF_VOID_P EQUAL 8)
+    find_program(HOLV_OSSLSIGNCODE osslsigncode)
+    find_program(HOLV_OPENSSL openssl)
+    find_program(HOLV_MSIEXTRACT msiextract)
+    find_program(HOLV_GIT git)
+    if(HOLV_OSSLSIGNCODE AND HOLV_OPENSSL AND HOLV_MSIEXTRACT AND HOLV_GIT AND Python3_Interpreter_FOUND)
+        add_test(NAME release.reproducible_signed
+            COMMAND bash ${PROJECT_SOURCE_DIR}/cmake/check_release.sh ${PROJECT_SOURCE_DIR}
+                ${PROJECT_BINARY_DIR}/release-check)
+        set_tests_properties(release.reproducible_signed PROPERTIES LABELS release TIMEOUT 600 PROCESSORS 2)
+    else()
+        message(WARNING "osslsigncode, openssl, msiextract or git not found: no release.reproducible_signed test")
+    endif()
+endif()

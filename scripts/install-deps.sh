@@ -1,7 +1,8 @@
 #!/usr/bin/env bash
 # Installs what building and testing need on Debian/Ubuntu: CMake, the host
 # compilers and GoogleTest, MinGW-w64 for the Windows programs, 64-bit Wine to
-# run them, wixl and msitools for the Windows Installer package. Safe to run
+# run them, wixl and msitools for the Windows Installer package, osslsigncode,
+# openssl, zip and unzip for the release and its check. Safe to run
 # again; does nothing when all is present.
 set -euo pipefail
 
@@ -11,6 +12,7 @@ packages=(
     mingw-w64
     wine wine64
     wixl msitools
+    osslsigncode openssl zip unzip git
     python3 coreutils e2fsprogs
 )
 

@@ -1,8 +1,13 @@
 # Builds the Windows Installer package; cmake/msi.cmake runs it as
 #   cmake -D NAME=VALUE ... -P build.cmake
 # with WIXL, MSIBUILD, MSIINFO, WXS, FIXUPS, STAGE, OUTPUT, VERSION, ARCH, HOST, WORKER,
-# HOLVMSI, INI, ADMIN_GUIDE, WORKER_GUIDE, SDK_HEADER, SDK_WORKER and, when it
-# is built, CHECK_TOOL.
+# HOLVMSI, INI, ADMIN_GUIDE, WORKER_GUIDE, SDK_HEADER, SDK_WORKER, EPOCH, PYTHON,
+# SUMMARY and, when it is built, CHECK_TOOL.
+#
+# One source gives one package, byte for byte: every date in it (the files'
+# in the cabinet, the summary's) is EPOCH, in Unix seconds; the product code
+# follows from the product line and version, the package code from the
+# package's bytes.
 #
 # wixl finds the files it packs in its working folder, so they are staged there
 # under their installed names first.
@@ -15,8 +20,17 @@ foreach(pair "HOST;HOLVSVC.EXE" "WORKER;HOLV32IP.EXE" "HOLVMSI;HOLVMSI.DLL" "INI
     list(GET pair 1 name)
     if(DEFINED ${variable} AND NOT "${${variable}}" STREQUAL "")
         file(COPY_FILE "${${variable}}" "${STAGE}/${name}")
+        list(APPEND staged "${STAGE}/${name}")
     endif()
 endforeach()
+if(NOT EPOCH MATCHES "^[0-9]+$")
+    string(TIMESTAMP EPOCH "%s" UTC)
+endif()
+# The cabinet keeps each file's modification time.
+execute_process(COMMAND touch -d "@${EPOCH}" ${staged} RESULT_VARIABLE result)
+if(NOT result EQUAL 0)
+    message(FATAL_ERROR "cannot date the staged files ${EPOCH}")
+endif()
 
 # The package remembers its example worker by this hash, to know it again.
 file(SHA256 "${STAGE}/HOLV32IP.EXE" worker_sha256)
@@ -27,7 +41,8 @@ endif()
 
 set(built "${OUTPUT}.part")
 file(REMOVE "${built}")
-execute_process(COMMAND "${WIXL}" -a "${ARCH}" ${defines} -o "${built}" "${WXS}"
+# The cabinet's dates are local times: UTC, wherever it is built.
+execute_process(COMMAND "${CMAKE_COMMAND}" -E env TZ=UTC "${WIXL}" -a "${ARCH}" ${defines} -o "${built}" "${WXS}"
     WORKING_DIRECTORY "${STAGE}" RESULT_VARIABLE result ERROR_VARIABLE errors)
 if(NOT result EQUAL 0 OR NOT EXISTS "${built}")
     message(FATAL_ERROR "wixl failed (${result}):\n${errors}")
@@ -39,6 +54,10 @@ if(NOT result EQUAL 0 OR NOT properties MATCHES "\nUpgradeCode\t({[-0-9A-F]+})")
     message(FATAL_ERROR "no UpgradeCode in ${built}")
 endif()
 set(UPGRADE_CODE "${CMAKE_MATCH_1}")
+# wixl draws a random product code; this one is the same for every build of
+# one version of the product line, as one version is one product.
+string(REGEX REPLACE "[{}]" "" namespace "${UPGRADE_CODE}")
+string(UUID PRODUCT_CODE NAMESPACE "${namespace}" NAME "ProductCode ${VERSION}" TYPE SHA1 UPPER)
 
 # One msibuild run per statement: a statement may hold semicolons, which CMake
 # lists would split, so they travel as another character until then.
@@ -56,4 +75,16 @@ foreach(statement IN LISTS statements)
         message(FATAL_ERROR "msibuild failed (${result}) on ${statement}:\n${errors}")
     endif()
 endforeach()
+
+# Last, as it hashes the finished package: the summary's dates and the
+# package code.
+if(PYTHON AND SUMMARY)
+    execute_process(COMMAND "${PYTHON}" "${SUMMARY}" "${built}" "${EPOCH}" "${namespace}"
+        RESULT_VARIABLE result OUTPUT_QUIET ERROR_VARIABLE errors)
+    if(NOT result EQUAL 0)
+        message(FATAL_ERROR "the summary of ${built} could not be set:\n${errors}")
+    endif()
+else()
+    message(WARNING "no Python: ${OUTPUT} keeps wixl's dates and random package code")
+endif()
 file(RENAME "${built}" "${OUTPUT}")
