@@ -34,7 +34,23 @@ endif()
 
 # The package remembers its example worker by this hash, to know it again.
 file(SHA256 "${STAGE}/HOLV32IP.EXE" worker_sha256)
-set(defines -D "Version=${VERSION}" -D "Arch=${ARCH}" -D "WorkerSha256=${worker_sha256}")
+# wixl would draw a random product code, and keep it in the string pool even
+# once replaced; this one is the same for every build of one version of the
+# product line, as one version is one product: a name-based UUID in the
+# namespace of the upgrade code the package has for ARCH.
+file(STRINGS "${WXS}" upgrade_codes REGEX "define UpgradeCode = ")
+string(REGEX REPLACE "[^;]*\"([-0-9A-F]+)\"[^;]*" "\\1" upgrade_codes "${upgrade_codes}")
+list(LENGTH upgrade_codes count)
+if(NOT count EQUAL 2)
+    message(FATAL_ERROR "the package source does not give two upgrade codes: ${upgrade_codes}")
+endif()
+if(ARCH STREQUAL "x64")
+    list(GET upgrade_codes 0 namespace)
+else()
+    list(GET upgrade_codes 1 namespace)
+endif()
+string(UUID PRODUCT_CODE NAMESPACE "${namespace}" NAME "ProductCode ${VERSION}" TYPE SHA1 UPPER)
+set(defines -D "Version=${VERSION}" -D "Arch=${ARCH}" -D "WorkerSha256=${worker_sha256}" -D "ProductCode=${PRODUCT_CODE}")
 if(EXISTS "${STAGE}/HOLVCHK.EXE")
     list(APPEND defines -D HolvChk=1)
 endif()
@@ -54,10 +70,6 @@ if(NOT result EQUAL 0 OR NOT properties MATCHES "\nUpgradeCode\t({[-0-9A-F]+})")
     message(FATAL_ERROR "no UpgradeCode in ${built}")
 endif()
 set(UPGRADE_CODE "${CMAKE_MATCH_1}")
-# wixl draws a random product code; this one is the same for every build of
-# one version of the product line, as one version is one product.
-string(REGEX REPLACE "[{}]" "" namespace "${UPGRADE_CODE}")
-string(UUID PRODUCT_CODE NAMESPACE "${namespace}" NAME "ProductCode ${VERSION}" TYPE SHA1 UPPER)
 
 # One msibuild run per statement: a statement may hold semicolons, which CMake
 # lists would split, so they travel as another character until then.

@@ -28,10 +28,6 @@ INSERT INTO `RemoveFile` (`FileKey`, `Component_`, `FileName`, `DirProperty`, `I
 -- @VERSION@ are filled in by build.cmake.
 INSERT INTO `Upgrade` (`UpgradeCode`, `VersionMin`, `VersionMax`, `Language`, `Attributes`, `Remove`, `ActionProperty`) VALUES ('@UPGRADE_CODE@', '0.0.0', '@VERSION@', '', 257, '', 'HOLV_OLDER_FOUND')
 
--- The product code: build.cmake's, derived from the upgrade code and the
--- version, in place of wixl's random one.
-UPDATE `Property` SET `Value` = '{@PRODUCT_CODE@}' WHERE `Property` = 'ProductCode'
-
 -- The public properties reach the installation's server side in managed
 -- installations too.
 UPDATE `Property` SET `Value` = 'HOLV_NEWER_FOUND;HOLV_OLDER_FOUND;INSTALLDIR;INTERACTIVE;RESTARTDELAY;SERVICENAME;STARTTYPE' WHERE `Property` = 'SecureCustomProperties'
