@@ -56,7 +56,8 @@ verify() {
 }
 files=()
 for zipfile in "$scratch"/signed/*.zip; do
-    unzip -q "$zipfile" -d "$scratch/x/$(basename "$zipfile")" || fail "cannot unzip $zipfile"
+    mkdir -p "$scratch/x/$(basename "$zipfile")" &&
+        unzip -q "$zipfile" -d "$scratch/x/$(basename "$zipfile")" || fail "cannot unzip $zipfile"
 done
 for msi in "$scratch"/signed/*.msi; do
     mkdir -p "$scratch/x/$(basename "$msi")"
