@@ -62,11 +62,16 @@ done
 for msi in "$scratch"/signed/*.msi; do
     mkdir -p "$scratch/x/$(basename "$msi")"
     msiextract -C "$scratch/x/$(basename "$msi")" "$msi" >/dev/null || fail "cannot extract $msi"
+    # The package's actions travel in its Binary table, not as a file.
+    msiinfo extract "$msi" Binary.HolvMsi >"$scratch/x/$(basename "$msi")/HOLVMSI.DLL" ||
+        fail "no HOLVMSI.DLL in $msi"
     files+=("$msi")
 done
+pes=()
 while IFS= read -r -d '' pe; do
-    files+=("$pe")
+    pes+=("$pe")
 done < <(find "$scratch/x" -type f \( -iname '*.exe' -o -iname '*.dll' \) -print0 | sort -z)
+files+=("${pes[@]}")
 # Each ZIP holds 4 programs, each package 3 and the DLL.
 [ ${#files[@]} = 18 ] || fail "${#files[@]} signed files found, not 16 programs and DLLs and 2 packages"
 epoch=${SOURCE_DATE_EPOCH:-$(git -C "$src" log -1 --format=%ct "$commit")}
@@ -74,7 +79,7 @@ for f in "${files[@]}"; do
     verify "$f" || { cat "$f.verify"; fail "${f#$scratch/} does not verify"; }
     echo "verified: ${f#$scratch/}"
 done
-python3 "$src/cmake/pe_stamp.py" check "$epoch" $(find "$scratch/x" -type f \( -iname '*.exe' -o -iname '*.dll' \)) ||
+python3 "$src/cmake/pe_stamp.py" check "$epoch" "${pes[@]}" ||
     fail "a signed program's time stamp or checksum is wrong"
 
 # The signed programs are the unsigned ones with a signature added.
