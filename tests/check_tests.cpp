@@ -450,6 +450,7 @@ TEST_F(CheckTest, RefusesUnknownNamesAndMissingFolders)
         int status;
         const char* says;
         const char* binary = "/HOLVSVC.EXE";  // after the test folder
+        const char* inside = nullptr;         // the folder HOLVCHK is started in, there with the host
     } cases[] = {
         {"", NULL, 0, CheckUsage, "not a service name"},
         {"Pay/roll", NULL, 0, CheckUsage, "not a service name"},
@@ -461,7 +462,13 @@ TEST_F(CheckTest, RefusesUnknownNamesAndMissingFolders)
         // A folder whose letters the code page cannot write: the host works in
         // its own file's folder, which has no name here (before: error 123).
         {"QuenraService", NULL, 0x10, CheckUsage, "has letters this code page cannot write", "/????/HOLVSVC.EXE"},
-        {"QuenraService", ".", 0x10, CheckStarts, "warning: the binary path holds '?'", "/????/HOLVSVC.EXE"},
+        // Named by another text (a short name): the event is the host's, of its own text.
+        {"QuenraService", ".", 0x10, CheckStarts, "note: the host names its shutdown event after", "/????/HOLVSVC.EXE"},
+        // Checked from inside it, as the usage says: its text opens nothing, so
+        // HOLVCHK looks through "." (before: the worker "not found", error 2,
+        // and the folder anyone may write went unaudited).
+        {"QuenraService", ".", 0x10, CheckStartsExposed, "access: the service's folder .: Everyone",
+         "/????/HOLVSVC.EXE", "????"},
     };
     for (const Case& c : cases) {
         SCOPED_TRACE(c.name);
@@ -471,10 +478,19 @@ TEST_F(CheckTest, RefusesUnknownNamesAndMissingFolders)
             sim::script().installed[c.name].binaryPath = dir + c.binary;
             sim::script().installed[c.name].type = c.installedType;
         }
+        if (c.inside) {
+            fs::create_directories(c.inside);
+            for (const char* file : {"HOLVSVC.EXE", "HOLV32IP.EXE"})
+                fs::copy_file(file, std::string(c.inside) + "/" + file);
+            WriteFile(std::string(c.inside) + "/HOLV32.INI", "-eHOLV32IP.EXE\r\n");
+            sim::script().access.files[dir + "/" + c.inside] = "D:(A;OICI;0x1301bf;;;WD)";
+            fs::current_path(c.inside);
+        }
         EXPECT_EQ(CheckFolder(c.name, c.directory), c.status) << CheckOutput;
         EXPECT_NE(std::string(CheckOutput).find(c.says), std::string::npos) << CheckOutput;
-        if (c.status == CheckStarts)
+        if (c.status == CheckStarts || c.inside)
             EXPECT_EQ(SplitLines(CheckOutput)[0], c.name[0] == 'P' ? "INI file: Payroll.ini" : "INI file: HOLV32.INI");
+        fs::current_path(dir);
     }
 }
 

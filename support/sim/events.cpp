@@ -87,6 +87,8 @@ BOOL WINAPI SetCurrentDirectoryA(LPCSTR path)
     auto lock = Enter("SetCurrentDirectoryA", Text(path));
     if (!path)
         return Fail(ERROR_PATH_NOT_FOUND);
+    if (DWORD error = NameError(path, false))
+        return Fail(error);
     std::string native = Native(path);
     if (chdir(native.c_str()) == 0)
         return TRUE;

@@ -402,6 +402,10 @@ DWORD Lookup(State& s, const std::string& name, SE_OBJECT_TYPE type, Descriptor*
 {
     const sim::AccessScript& access = s.script.access;
     if (type == SE_FILE_OBJECT) {
+        // Evidence: MS docs "Naming Files, Paths, and Namespaces" (? and *
+        // are reserved): the name is refused before anything is looked up.
+        if (DWORD error = NameError(name.c_str(), false))
+            return error;
         std::string native = Native(name.c_str());
         struct stat st;
         if (name.empty() || stat(native.c_str(), &st) != 0)

@@ -87,5 +87,23 @@ normal_run "$CYRILLIC" PlunwickService
 expect_record "$CYRILLIC" "ended: shutdown event, exit code 0"
 check "cyrillic: no log in the system folder" [ ! -e "$(cdir windows/system32)/HOLV32.LOG" ]
 
+# HOLVCHK as its usage tells for such a folder: started in it, naming it ".".
+# It finds the worker there, audits the folder, and gives the worker's event.
+mkdir -p "$(cdir TOOLS)"
+cp "$BIN_DIR/HOLVCHK.EXE" "$(cdir TOOLS)/"
+(cd "$(cdir "$CYRILLIC")" && "$WINE64" 'C:\TOOLS\HOLVCHK.EXE' PlunwickService . >"$WORK/holvchk_dot.txt" 2>>"$WORK/wine.out")
+status=$?
+tr -d '\r' <"$WORK/holvchk_dot.txt" | tail -n 1
+worker_event=$(record_of "$CYRILLIC" | sed -n 's/^event: \(.*\) (opened)$/\1/p')
+expect_eq "cyrillic: HOLVCHK in the folder, named ., would start the worker" 0 "$status"
+check "cyrillic: HOLVCHK gives the worker's event ($worker_event)" \
+    grep -qF "shutdown event: $worker_event" "$WORK/holvchk_dot.txt"
+chmod o+w "$(cdir "$CYRILLIC")"
+(cd "$(cdir "$CYRILLIC")" && "$WINE64" 'C:\TOOLS\HOLVCHK.EXE' PlunwickService . >"$WORK/holvchk_open.txt" 2>>"$WORK/wine.out")
+expect_eq "cyrillic: a folder anyone may write is an access finding" 3 "$?"
+check "cyrillic: HOLVCHK names Everyone on the folder" grep -qF "access: the service's folder .: Everyone" \
+    "$WORK/holvchk_open.txt"
+chmod o-w "$(cdir "$CYRILLIC")"
+
 expect_no_service_processes
 finish

@@ -62,12 +62,14 @@ static bool EnterFolder(const char* directory)
         (directory || !Facts.imageDirectory[0] || !SetCurrentDirectoryA(Facts.imageDirectory)))
         return false;
     GetCurrentDirectoryA(MAX_PATH, Facts.directory);
+    RememberFolder();
     if (!directory || !Facts.hostDirectory[0])
         return true;
     char host[MAX_PATH];
     if (SpelledAs(Facts.hostDirectory, host, sizeof host) && lstrcmpiA(host, Facts.directory) == 0) {
         snprintf(Facts.directory, sizeof Facts.directory, "%s", host);
         SetCurrentDirectoryA(Facts.directory);
+        RememberFolder();
     }
     return true;
 }
@@ -116,6 +118,7 @@ int CheckFolder(const char* name, const char* directory)
     AuditIncomplete = false;
     memset(&Facts, 0, sizeof Facts);
     Facts.name = name;
+    RememberFolder();
     // The service manager's own rule for a name. Evidence: MS docs
     // CreateService (lpServiceName: at most 256 characters; forward-slash (/)
     // and backslash (\) are not valid service name characters).

@@ -120,4 +120,11 @@ void ArgumentZero(const char* commandLine, char* out, size_t size);
 DWORD HostImageError(const char* image, char* looked, size_t size, const char** why);
 // The folder's text as the platform gives it once a process has moved there;
 // false when it cannot move there. Comes back to the checked folder.
+// The checked folder as a name that opens: its text, or "." where the text
+// holds the code page's '?' for a letter it cannot write (HOLVCHK is in it).
+const char* OpenableFolder();
+// The folder HOLVCHK is in, kept to come back to it; and back into it after
+// a visit to another.
+void RememberFolder();
+void ReturnToFolder();
 bool SpelledAs(const char* folder, char* out, size_t size);

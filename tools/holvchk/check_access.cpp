@@ -589,12 +589,13 @@ static DWORD AccountRights(const Descriptor& d, Kind kind)
 static void FullPath(const char* name, char* out, size_t size)
 {
     bool full = name[0] == '\\' || name[0] == '/' || (name[0] && name[1] == ':');
-    size_t n = strlen(Facts.directory);
-    bool slash = n && (Facts.directory[n - 1] == '\\' || Facts.directory[n - 1] == '/');
+    const char* folder = OpenableFolder();
+    size_t n = strlen(folder);
+    bool slash = n && (folder[n - 1] == '\\' || folder[n - 1] == '/');
     if (full)
         snprintf(out, size, "%s", name);
     else
-        snprintf(out, size, "%s%s%s", Facts.directory, slash ? "" : "\\", name);
+        snprintf(out, size, "%s%s%s", folder, slash ? "" : "\\", name);
 }
 
 // The folder a path lies in ("C:\" for C:\X); false when it has none.
@@ -655,8 +656,15 @@ static void AuditPath(Role role, const char* path, const char* detail)
     Descriptor d;
     DWORD error;
     if (!ReadNamed(path, SE_FILE_OBJECT, &d, &error)) {
-        if (error)
+        // Nothing there is nothing to weigh; anything else unread leaves the
+        // audit incomplete, never clean.
+        if (error == ERROR_FILE_NOT_FOUND || error == ERROR_PATH_NOT_FOUND)
             Finding(FindingNote, "the rights on %s cannot be read (error %lu)", path, (unsigned long)error);
+        else if (error) {
+            AuditIncomplete = true;
+            Finding(FindingWarning, "audit incomplete: the rights on %s cannot be read (error %lu): run HOLVCHK as "
+                    "an administrator, or read them with icacls", path, (unsigned long)error);
+        }
         return;
     }
     Audit(role, path, detail, d);
@@ -895,11 +903,12 @@ void CheckAccess(const char* name)
             TrustedCount - base);
 
     // The folder, the host and the DLLs Windows may load beside it.
-    AuditPath(RoleFolder, Facts.directory, "");
+    AuditPath(RoleFolder, OpenableFolder(), "");
     AuditAncestors(Facts.directory);
     char path[MAX_PATH], folder[MAX_PATH];
-    // A binary path that names no file: the host that counts is the folder's.
-    if (Facts.installed && !Facts.hostError) {
+    // A binary path that names no file, or none by a name that opens here:
+    // the host that counts is the folder's.
+    if (Facts.installed && !Facts.hostError && !Facts.unnamedFolder) {
         ImageOf(Facts.binaryPath, path, sizeof path);
         AuditPath(RoleHost, path, "");
         if (ParentOf(path, folder, sizeof folder)) {
@@ -916,7 +925,14 @@ void CheckAccess(const char* name)
                 AuditPath(RoleNewFile, folder, candidate);
         }
     } else {
-        FullPath("HOLVSVC.EXE", path, sizeof path);
+        const char* file = "HOLVSVC.EXE";
+        if (Facts.unnamedFolder) {
+            ImageOf(Facts.binaryPath, folder, sizeof folder);
+            for (const char* p = folder; *p; p++)
+                if (*p == '\\' || *p == '/')
+                    file = p + 1;
+        }
+        FullPath(file, path, sizeof path);
         if (IsFile(path))
             AuditPath(RoleHost, path, "");
     }

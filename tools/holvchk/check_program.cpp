@@ -477,9 +477,10 @@ static DWORD FindProgram(const char* program, const char* willExist, char* found
     char name[MAX_PATH + 8];
     snprintf(name, sizeof name, "%s%s", program, HasExtension(program) ? "" : ".exe");
     char places[5][MAX_PATH] = {{0}};
-    snprintf(places[0], MAX_PATH, "%s", Facts.runsHere && Facts.imageDirectory[0] ? Facts.imageDirectory
-                                                                                  : Facts.directory);
-    snprintf(places[1], MAX_PATH, "%s", Facts.directory);
+    snprintf(places[0], MAX_PATH, "%s", Facts.runsHere && Facts.imageDirectory[0] && !Facts.unnamedFolder
+                                            ? Facts.imageDirectory
+                                            : OpenableFolder());
+    snprintf(places[1], MAX_PATH, "%s", OpenableFolder());
     GetSystemDirectoryA(places[2], MAX_PATH);
     UINT windows = GetWindowsDirectoryA(places[4], MAX_PATH);
     if (windows && windows < MAX_PATH)
@@ -676,7 +677,7 @@ const char* CheckProgram()
         if (!PlainRelative(plan.program))
             snprintf(willExist, sizeof willExist, "%s", plan.program);
         else
-            JoinPath(willExist, sizeof willExist, Facts.directory, plan.program);
+            JoinPath(willExist, sizeof willExist, OpenableFolder(), plan.program);
     }
     // The start takes the program from the command line as the host builds
     // it: a quoted path up to its next quote.

@@ -120,10 +120,30 @@ void ReadInstallation(const char* name)
     }
 }
 
+// Its Unicode text, which enters it whatever the code page can write.
+static WCHAR Here[MAX_PATH];
+
+const char* OpenableFolder()
+{
+    return strchr(Facts.directory, '?') ? "." : Facts.directory;
+}
+
+void ReturnToFolder()
+{
+    if (!Here[0] || !SetCurrentDirectoryW(Here))
+        SetCurrentDirectoryA(Facts.directory);
+}
+
+void RememberFolder()
+{
+    if (GetCurrentDirectoryW(MAX_PATH, Here) >= MAX_PATH)
+        Here[0] = 0;
+}
+
 bool SpelledAs(const char* folder, char* out, size_t size)
 {
     bool ok = SetCurrentDirectoryA(folder) && GetCurrentDirectoryA((DWORD)size, out) < size;
-    SetCurrentDirectoryA(Facts.directory);
+    ReturnToFolder();
     return ok;
 }
 
@@ -168,11 +188,13 @@ void CheckInstallation()
                 path + strlen(image));
     }
     char host[MAX_PATH];
-    if (Facts.unnamedFolder)
+    if (Facts.unnamedFolder) {
         Finding(FindingWarning, "the binary path holds '?', this code page's stand-in for a letter it cannot "
                 "write: the service manager starts the host from its Unicode path, and the host, whose argument 0 "
-                "holds the '?', works in its own file's folder, which HOLVCHK cannot name here");
-    else if (!Facts.hostDirectory[0] || !SpelledAs(Facts.hostDirectory, host, sizeof host))
+                "holds the '?', works in its own file's folder, which HOLVCHK cannot name here: the folder named "
+                "is taken for it");
+        Facts.runsHere = true;
+    } else if (!Facts.hostDirectory[0] || !SpelledAs(Facts.hostDirectory, host, sizeof host))
         Finding(FindingNote, "the installed host's folder %s cannot be entered: the host works in its own file's "
                 "folder %s", Facts.hostDirectory, Facts.imageDirectory);
     else if (lstrcmpiA(host, Facts.directory) != 0)
@@ -203,7 +225,7 @@ static void CompareEvent(const char* other, const char* name, const char* event)
     // The event's name is the host's own, computed in that folder.
     ShutdownEventName(theirs);
     GetCurrentDirectoryA(sizeof spelled, spelled);
-    SetCurrentDirectoryA(Facts.directory);
+    ReturnToFolder();
     bool sameFolder = lstrcmpiA(spelled, Facts.directory) == 0;
     if (strcmp(theirs, event) == 0 && sameFolder)
         Finding(FindingWarning, "%s is installed from the same folder and shares %s: stopping either service "
@@ -222,6 +244,19 @@ void CheckShutdownEvent(const char* name)
 {
     char event[EventNameSize];
     ShutdownEventName(event);
+    // A folder that has no name here is named by the host with the '?' text
+    // of its own path, whatever name took HOLVCHK into it (a short name).
+    // Its folder's text as the current folder's: no separator at the end
+    // but a root's.
+    char text[DirectoryBufferSize] = {0};
+    int length = snprintf(text, sizeof text, "%s", Facts.imageDirectory);
+    if (length > 3 && length < (int)sizeof text && (text[length - 1] == '\\' || text[length - 1] == '/'))
+        text[--length] = 0;
+    if (Facts.unnamedFolder && length >= 0 && lstrcmpiA(Facts.directory, text) != 0) {
+        snprintf(event, sizeof event, "HOLVSVCE_SHUTDOWN:%u", (unsigned)DirectoryHash(text, (DWORD)length));
+        Finding(FindingNote, "the host names its shutdown event after %s, its own text of this folder, not after "
+                "%s", text, Facts.directory);
+    }
     Finding(FindingNote, "shutdown event: %s", event);
     SC_HANDLE manager = OpenSCManagerA(NULL, NULL, SC_MANAGER_CONNECT | SC_MANAGER_ENUMERATE_SERVICE);
     if (!manager)
