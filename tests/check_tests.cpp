@@ -167,6 +167,13 @@ TEST_F(CheckTest, PredictsTheHostOnEachLayoutAndChangesNothing)
          {"(it is built for another processor): the start fails with error 216"}},
         {"a native program", [&] { self(); image("W.EXE", 0x58 + 68, 1); }, 1, "HOLV32.INI", "Run\\W.EXE",
          {"(its subsystem is neither GUI nor console): the start fails with error 129"}},
+        // An NTFS stream's name is valid (MS docs "File Streams"): the copy
+        // writes it and makes the file (before: refused with 123).
+        {"an NTFS stream as the -e target",
+         [&] { self(); fs::create_directory("Run"); WriteFile("HOLV32.INI", "-eRun\\W:1.EXE"); times(200, "", 0); },
+         0, "HOLV32.INI", "Run\\W:1.EXE",
+         {"warning: the -e path Run\\W:1.EXE names the NTFS stream 1.EXE of the file Run\\W: the copy writes",
+          "note: refresh: before the start the host copies HOLV32IP.EXE"}},
         {"a batch file", [&] { self(); image("W.CMD", 0, 'M'); }, 0, "HOLV32.INI", "Run\\W.CMD",
          {"warning: " + dir + "/Run\\W.CMD is a batch file: Windows runs it as cmd.exe /c"}},
         {"an administrator's own program at the -e place",

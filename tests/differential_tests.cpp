@@ -163,12 +163,13 @@ protected:
             // batch files, and the spellings Windows takes for the same file.
             "RUN\\W", ".\\W.EXE", ".\\RUN\\W", "C:RUN\\W.EXE", "\\RUN\\W.EXE", "C:\\RUN\\W.CMD", "RUN\\W.CMD",
             "C:\\RUN", "c:\\run\\w.exe", "run\\W.exe", "C:\\RUN\\W.EXE.", "C:\\RUN\\W.", "C:\\RUN\\",
+            "C:\\RUN\\W:1.EXE",
         };
         // Names no file can have, and places that cannot be reached (W: is
         // no drive); a pattern may match a file of its own.
         static const std::vector<std::string> refused = {
             "W:1.EXE", "W:\\RUN\\W.EXE", "C:\\NOPE\\W.EXE", "C:\\RUN\\W|.EXE", "C:\\RUN\\W<.EXE",
-            "C:\\RUN\\a:b.EXE", "C:\\NOPE\\W|.EXE", "C:\\RUN\\W>.EXE",
+            "C:\\RUN\\a:b:c.EXE", "C:\\NOPE\\W|.EXE", "C:\\RUN\\W>.EXE",
         };
         switch (Pick(10)) {
         case 0: *target = "C:\\RUN DIR\\W.EXE"; return "\"C:\\RUN DIR\\W.EXE\"";

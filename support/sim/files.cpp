@@ -1,6 +1,8 @@
 // Simulated platform: files, their creation times and the machine's name.
 #include "sim_state.h"
 
+#include <fstream>
+
 using namespace simstate;
 
 // ---- drives and names --------------------------------------------------------
@@ -117,8 +119,11 @@ std::string ResolveName(const std::string& native)
 
 // Windows checks a whole name before it looks anything up ("Naming Files,
 // Paths, and Namespaces"): no name may hold a control character or any of
-// " * < > ? |, and ':' only follows a drive letter at the start; such a name
+// " * < > ? |, and ':' only follows a drive letter at the start or, once in
+// the last name, parts a file's name from one of its streams; such a name
 // fails with 123 (ERROR_INVALID_NAME), a missing folder on its way or not.
+// Evidence: MS docs "File Streams (Local File Systems)" ("filename:stream
+// name" on NTFS, opened and created by CreateFile); every drive here is NTFS.
 // FindFirstFile takes * and ? in the last name as a pattern. A drive letter
 // that names no drive the caller sees fails with 3 (ERROR_PATH_NOT_FOUND).
 DWORD NameError(const char* path, bool pattern)
@@ -129,8 +134,9 @@ DWORD NameError(const char* path, bool pattern)
     for (size_t i = 0; i < p.size(); i++) {
         unsigned char c = (unsigned char)p[i];
         bool wildcard = c == '*' || c == '?';
+        bool stream = c == ':' && i > last && i + 1 < p.size() && p.find(':', i + 1) == std::string::npos;
         if (c < 0x20 || strchr("\"<>|", c) || (wildcard && !(pattern && i >= last)) ||
-            (c == ':' && !(i == 1 && isalpha((unsigned char)p[0]))))
+            (c == ':' && !(i == 1 && isalpha((unsigned char)p[0])) && !stream))
             return ERROR_INVALID_NAME;
     }
     if (!S().script.drives.empty() && HasDriveLetter(p) && !SeenDrive(S(), p[0]))
@@ -381,6 +387,11 @@ BOOL WINAPI CopyFileA(LPCSTR source, LPCSTR target, BOOL failIfExists)
         s.creationTimes[Absolute(to)] = created;
     else
         s.creationTimes.erase(Absolute(to));
+    // A stream belongs to a file: writing one makes the file, empty, where
+    // there is none (here the stream is a file of its own beside it).
+    size_t slash = to.find_last_of('/'), colon = to.find(':', slash == std::string::npos ? 0 : slash + 1);
+    if (colon != std::string::npos && colon > 1 && !fs::exists(to.substr(0, colon), ec))
+        std::ofstream(to.substr(0, colon), std::ios::binary);
     return TRUE;
 }
 

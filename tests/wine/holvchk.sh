@@ -90,6 +90,7 @@ layout()
     computer_ini) ini "$d" "$COMPUTER.ini" '-t60\r\n' ;;
     service_ini_folder) mkdir "$D/QuenraService.ini"; ini "$d" "$COMPUTER.ini" '-t60\r\n' ;;
     copy_to_run) mkdir "$C/RUN"; ini "$d" HOLV32.INI '-eC:\\RUN\\W.EXE -t60\r\n' ;;
+    ntfs_stream) mkdir "$C/RUN"; ini "$d" HOLV32.INI '-eC:\\RUN\\W:1.EXE -t60\r\n' ;;
     copy_to_missing_folder) ini "$d" HOLV32.INI '-eC:\\NOPE\\W.EXE -t60\r\n' ;;
     own_program_older)
         mkdir "$C/RUN"; cp "$BIN_DIR/SVCCTL.EXE" "$C/RUN/W.EXE"; touch -d $OLD "$C/RUN/W.EXE"
@@ -177,6 +178,7 @@ run_host()
 # name  folder  layout  [directory argument]; a finding a layout must show
 declare -A shows=(
     [copy_to_missing_folder]="error: the copy to C:\\NOPE\\W.EXE will fail"
+    [ntfs_stream]="warning: the -e path C:\\RUN\\W:1.EXE names the NTFS stream 1.EXE of the file C:\\RUN\\W"
     [own_program_older]="warning: the start overwrites C:\\RUN\\W.EXE, whose bytes differ"
     [target_without_local]="warning: -e names C:\\RUN\\W.EXE, but there is no HOLV32IP.EXE"
     [word_minus]="warning: the option -edit.exe comes from inside the word pre-edit.exe"
@@ -213,6 +215,7 @@ QuenraService CHK service_ini
 QuenraService CHK computer_ini
 QuenraService CHK service_ini_folder
 QuenraService CHK copy_to_run
+QuenraService CHK ntfs_stream
 QuenraService CHK copy_to_missing_folder
 QuenraService CHK own_program_older
 QuenraService CHK target_newer

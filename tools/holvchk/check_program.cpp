@@ -95,9 +95,17 @@ static UINT DriveTypeOf(const char* path)
 // 0 when the host can use `path` as a name, else the error a file function
 // or a start fails with. Windows checks the whole name before it looks
 // anything up: control characters, " * < > ? | and a ':' past the drive
-// letter are refused with 123 (a search takes * and ? in its last name). A
+// letter but the one in the last name that names an NTFS stream are refused
+// with 123 (a search takes * and ? in its last name). Evidence: MS docs
+// "Naming Files, Paths, and Namespaces"; "File Streams (Local File Systems)". A
 // drive letter that names no drive fails with 3, and so, for the service, a
 // drive mapped in a user's logon session: LocalSystem does not see it.
+// The one ':' of a last name with a name before it and a stream's after it.
+static bool StreamColon(const char* path, size_t i, size_t last)
+{
+    return i > last && path[i + 1] && !strchr(path + i + 1, ':');
+}
+
 static DWORD NameError(const char* path, bool pattern)
 {
     size_t last = 0;
@@ -108,7 +116,7 @@ static DWORD NameError(const char* path, bool pattern)
         unsigned char c = (unsigned char)path[i];
         bool wildcard = c == '*' || c == '?';
         if (c < 0x20 || strchr("\"<>|", c) || (wildcard && !(pattern && i >= last)) ||
-            (c == ':' && !(i == 1 && HasDriveLetter(path))))
+            (c == ':' && !(i == 1 && HasDriveLetter(path)) && !StreamColon(path, i, last)))
             return ERROR_INVALID_NAME;
     }
     UINT drive = DriveTypeOf(path);
@@ -119,7 +127,7 @@ static DWORD NameError(const char* path, bool pattern)
 static const char* NameRefusal(DWORD error)
 {
     return error == ERROR_INVALID_NAME ? "no file name may hold control characters, \" * < > ? |, or a ':' past the "
-                                         "drive letter"
+                                         "drive letter but one that names a stream in the last name"
                                        : "the service sees no such drive";
 }
 
@@ -698,6 +706,19 @@ const char* CheckProgram()
         Finding(FindingWarning, "-e names %s, but the start runs %s.exe: Windows adds .exe to a last name without "
                 "an extension, to a name with a drive or a leading \\ only when no file has the name as given; name "
                 "the -e program with its .exe", first, first);
+    // A stream of an NTFS file: its name is valid, the copy writes it.
+    // Evidence: MS docs "File Streams (Local File Systems)"; for a start from
+    // a stream no document or test was found.
+    const char* last = plan.program;
+    for (const char* p = plan.program; *p; p++)
+        if (*p == '\\' || *p == '/' || (p == plan.program + 1 && *p == ':'))
+            last = p + 1;
+    const char* colon = plan.targetNamed ? strchr(last, ':') : NULL;
+    if (colon)
+        Finding(FindingWarning, "the -e path %s names the NTFS stream %s of the file %.*s: the copy writes "
+                "HOLV32IP.EXE into that stream (making the file if there is none, and failing with 123 on a drive "
+                "that is not NTFS), and no Windows document says that a program starts from a stream; name a plain "
+                "file", plan.program, colon + 1, (int)(colon - plan.program), plan.program);
     // What is found then is the copy of HOLV32IP.EXE, or the file as it is now.
     bool copy = !error && willExist[0] && lstrcmpiA(found, willExist) == 0;
     unsigned long needed = 0, length = 0;
