@@ -620,7 +620,9 @@ static bool CheckRefresh(RefreshPlan& plan)
     bool own = plan.targetFound && IsFile(ProgramPath) && !SameBytes("HOLV32IP.EXE", ProgramPath);
     const char* error = NULL;
     DWORD copyError = plan.copy ? CopyError(ProgramPath, &error) : 0;
-    if (!plan.copy)
+    if (!plan.copy && lstrcmpiA(ProgramPath, "HOLV32IP.EXE") == 0)
+        Finding(FindingNote, "refresh: no copy; -e names HOLV32IP.EXE itself, which the host starts as it is");
+    else if (!plan.copy)
         Finding(FindingNote, "refresh: no copy; %s (created %s) is not older than HOLV32IP.EXE (created %s)",
                 ProgramPath, target, local);
     else if (plan.targetFound)
