@@ -36,9 +36,15 @@ elif [ -n "${HOLV_SIGN_PKCS11_MODULE:-}" ] && [ -n "${HOLV_SIGN_PKCS11_KEY:-}" ]
 else
     echo "unsigned release: no HOLV_SIGN_PFX or PKCS#11 key given"
 fi
-if [ ${#sign[@]} -gt 0 ] && [ -n "${HOLV_SIGN_TIMESTAMP_URL:-}" ]; then
-    sign+=(-ts "$HOLV_SIGN_TIMESTAMP_URL")
+if [ ${#sign[@]} -gt 0 ]; then
+    echo "signed release: ${HOLV_SIGN_PFX:-PKCS#11 key $HOLV_SIGN_PKCS11_KEY}"
+    if [ -n "${HOLV_SIGN_TIMESTAMP_URL:-}" ]; then
+        sign+=(-ts "$HOLV_SIGN_TIMESTAMP_URL")
+    else
+        echo "warning: no HOLV_SIGN_TIMESTAMP_URL: the signatures end with the certificate"
+    fi
 fi
+echo "release: commit $(git -C "$root" rev-parse HEAD)$(git -C "$root" diff --quiet HEAD 2>/dev/null || echo ' (with changes not committed: not reproducible)')"
 
 # sign IN OUT: an Authenticode SHA-256 signature; IN and OUT may be one file.
 sign_file() {
