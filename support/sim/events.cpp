@@ -5,43 +5,43 @@ using namespace simstate;
 
 // ---- events and directory ----------------------------------------------------
 
-DWORD WINAPI GetCurrentDirectoryA(DWORD size, LPSTR buffer)
+// The working directory's text, scripted or this machine's; and either
+// call's answer: too small a buffer gets the size needed, terminator
+// included, and no text.
+template <typename Text, typename Char>
+static DWORD CurrentDirectory(const char* call, DWORD size, Char* buffer, Text (*convert)(const std::string&))
 {
-    auto lock = Enter("GetCurrentDirectoryA", std::to_string(size));
-    State& s = S();
-    if (s.script.failDirectory)
-        return (Fail(s.script.failDirectory), 0);
-    std::string text;
-    if (s.script.scriptedDirectory) {
-        text = InProcessCodePage(s.script.directoryText);
-    } else {
-        std::error_code ec;
-        text = WindowsPath(fs::current_path(ec).string());
-    }
-    // Too small a buffer: the size needed, terminator included, and no text.
-    if (text.size() + 1 > size)
-        return (DWORD)text.size() + 1;
-    memcpy(buffer, text.c_str(), text.size() + 1);
-    return (DWORD)text.size();
-}
-
-DWORD WINAPI GetCurrentDirectoryW(DWORD size, LPWSTR buffer)
-{
-    auto lock = Enter("GetCurrentDirectoryW", std::to_string(size));
+    auto lock = Enter(call, std::to_string(size));
     State& s = S();
     if (s.script.failDirectory)
         return (Fail(s.script.failDirectory), 0);
     std::error_code ec;
-    std::wstring text = Wide(s.script.scriptedDirectory ? s.script.directoryText
-                                                        : WindowsPath(fs::current_path(ec).string()));
+    Text text = convert(s.script.scriptedDirectory ? s.script.directoryText : WindowsPath(fs::current_path(ec).string()));
     if (text.size() + 1 > size)
         return (DWORD)text.size() + 1;
-    memcpy(buffer, text.c_str(), (text.size() + 1) * sizeof(wchar_t));
+    memcpy(buffer, text.c_str(), (text.size() + 1) * sizeof(Char));
     return (DWORD)text.size();
 }
 
+// A scripted text is the system's, as the calling program's A calls give
+// it; this machine's path is taken as it is.
+static std::string AnsiText(const std::string& text)
+{
+    return S().script.scriptedDirectory ? InProcessCodePage(text) : text;
+}
+
+DWORD WINAPI GetCurrentDirectoryA(DWORD size, LPSTR buffer)
+{
+    return CurrentDirectory<std::string>("GetCurrentDirectoryA", size, buffer, AnsiText);
+}
+
+DWORD WINAPI GetCurrentDirectoryW(DWORD size, LPWSTR buffer)
+{
+    return CurrentDirectory<std::wstring>("GetCurrentDirectoryW", size, buffer, Wide);
+}
+
 // Wide names are UTF-16 text of this machine's UTF-8 paths.
-static std::string Narrow(LPCWSTR text)
+std::string simstate::Narrow(LPCWSTR text)
 {
     std::string out(4 * wcslen(text) + 1, '\0');
     int n = WideCharToMultiByte(CP_UTF8, 0, text, -1, &out[0], (int)out.size(), NULL, NULL);

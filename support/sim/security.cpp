@@ -713,14 +713,6 @@ BOOL WINAPI CheckTokenMembership(HANDLE token, PSID sid, BOOL* member)
 
 namespace {
 
-std::string Narrow(LPCWSTR text)
-{
-    std::string out;
-    for (; text && *text; text++)
-        out += *text < 0x80 ? (char)*text : '?';
-    return out;
-}
-
 // SDDL text of a descriptor, in the form Parse reads: rights in hex, SIDs
 // spelt out, flags in letters.
 std::string Sddl(const Descriptor& d, bool owner = true)

@@ -144,6 +144,8 @@ std::string Expand(const State& s, const std::string& text, bool processVariable
 // give it, and as UTF-16 (code_pages.cpp).
 std::string InProcessCodePage(const std::string& systemText);
 std::wstring Wide(const std::string& systemText);
+// A wide name as this machine's UTF-8 path (events.cpp).
+std::string Narrow(LPCWSTR text);
 // The calling process's own PATH (processes.cpp).
 std::string ProcessPath(const State& s);
 
