@@ -1050,6 +1050,8 @@ DWORD WINAPI SetSecurityInfo(HANDLE handle, SE_OBJECT_TYPE type, SECURITY_INFORM
 HANDLE WINAPI GetCurrentThread(void) { return (HANDLE)(intptr_t)-2; }
 
 // A thread that impersonates no one has no token of its own.
+// Evidence: MS docs OpenThreadToken (ERROR_NO_TOKEN when the thread is not
+// impersonating).
 BOOL WINAPI OpenThreadToken(HANDLE thread, DWORD access, BOOL self, HANDLE* token)
 {
     (void)thread, (void)access, (void)self, (void)token;
